@@ -1,0 +1,46 @@
+#pragma once
+// The one place where text changes encoding. Program texts and the UI use UTF-8; the
+// identity texts the tool keeps and sends to the chip are 8-bit CP936 (GBK, standing in
+// for the Windows ANSI code page 936: a Chinese character is two bytes); the chip reports
+// its strings in UTF-16.
+//
+// Characters CP936 cannot encode: a conversion for display (chip strings) turns each into
+// '?', as the system's default character; a conversion of user input refuses the whole
+// text (returns nothing) so that nothing is ever silently changed before it is sent.
+// Lone surrogates and other invalid UTF-16 count as unencodable.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kx::text {
+
+inline constexpr std::size_t ANSI_CONVERSION_BUFFER = 128;
+
+// Like WideCharToMultiByte(CP_ACP, 0, src, -1, dst, dstBytes, NULL, NULL): reads at most
+// `srcUnits` units of `src`, stopping at the first zero unit (a missing terminator is not
+// an error), and returns at most dstBytes - 1 bytes, never splitting a double-byte character.
+std::string Utf16ToAnsi(const char16_t* src, std::size_t srcUnits,
+                        std::size_t dstBytes = ANSI_CONVERSION_BUFFER);
+
+// CP936 bytes to UTF-16 (what a chip does with the strings it is sent). Invalid byte
+// sequences become U+FFFD.
+std::u16string AnsiToUtf16(std::string_view ansi);
+
+// UTF-8 (what the user typed) to CP936; nullopt if any character cannot be encoded or the
+// input is not valid UTF-8.
+std::optional<std::string> Utf8ToAnsi(std::string_view utf8);
+
+// CP936 to UTF-8 for display; invalid byte sequences become U+FFFD.
+std::string AnsiToUtf8(std::string_view ansi);
+
+// True if the one code point `cp` has a CP936 encoding.
+bool IsAnsiEncodable(char32_t cp);
+
+// Bounded copy of a wide string from the platform (wchar_t is UTF-32 on Linux, UTF-16 on
+// Windows) into a UTF-16 buffer of `units` units, always terminated when units > 0.
+// Characters outside the BMP become surrogate pairs; a pair that does not fit is dropped.
+void WideToUtf16(const wchar_t* src, char16_t* dst, std::size_t units);
+
+}  // namespace kx::text

@@ -1,0 +1,76 @@
+#pragma once
+// Device-change notifications as the system delivers them to a window, and the
+// registration that asks for them. On Windows the records and codes come from <dbt.h>;
+// elsewhere they are defined here with the same layout and values.
+
+#include <cstdint>
+
+#include "device/DeviceLibrary.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <dbt.h>
+#else
+namespace kx {
+
+inline constexpr std::uint32_t WM_DEVICECHANGE = 0x0219;
+inline constexpr std::uint32_t WM_USER = 0x0400;
+
+inline constexpr std::uint32_t DBT_DEVNODES_CHANGED = 0x0007;
+inline constexpr std::uint32_t DBT_DEVICEARRIVAL = 0x8000;
+inline constexpr std::uint32_t DBT_DEVICEQUERYREMOVE = 0x8001;
+inline constexpr std::uint32_t DBT_DEVICEREMOVEPENDING = 0x8003;
+inline constexpr std::uint32_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
+
+inline constexpr std::uint32_t DBT_DEVTYP_OEM = 0;
+inline constexpr std::uint32_t DBT_DEVTYP_VOLUME = 2;
+inline constexpr std::uint32_t DBT_DEVTYP_PORT = 3;
+inline constexpr std::uint32_t DBT_DEVTYP_DEVICEINTERFACE = 5;
+inline constexpr std::uint32_t DBT_DEVTYP_HANDLE = 6;
+
+inline constexpr std::uint32_t DEVICE_NOTIFY_WINDOW_HANDLE = 0;
+
+struct DEV_BROADCAST_HDR {
+    std::uint32_t dbch_size;
+    std::uint32_t dbch_devicetype;
+    std::uint32_t dbch_reserved;
+};
+
+struct DEV_BROADCAST_DEVICEINTERFACE_A {
+    std::uint32_t dbcc_size;
+    std::uint32_t dbcc_devicetype;
+    std::uint32_t dbcc_reserved;
+    Guid dbcc_classguid;
+    char dbcc_name[1];
+};
+static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) == 32);
+
+}  // namespace kx
+#endif
+
+namespace kx {
+
+// Receives notifications the way a window receives WM_DEVICECHANGE: `data` points to a
+// broadcast record owned by the caller for the duration of the call, or is null for
+// events that carry none. Called on the UI thread.
+class DeviceChangeSink {
+public:
+    virtual ~DeviceChangeSink() = default;
+    virtual void deliverDeviceChange(std::uint32_t event, const void* data) = 0;
+};
+
+// Stands in for RegisterDeviceNotificationA. After a successful registration the source
+// delivers arrivals and removals of devices of the filter's class to `sink` until the
+// sink unregisters (or the source is destroyed). The sink must outlive its registration.
+class DeviceNotificationSource {
+public:
+    virtual ~DeviceNotificationSource() = default;
+    // Returns false, registering nothing, when the filter is malformed or the platform
+    // cannot watch devices.
+    virtual bool registerDeviceNotification(DeviceChangeSink* sink,
+                                            const DEV_BROADCAST_DEVICEINTERFACE_A* filter,
+                                            std::uint32_t flags) = 0;
+    virtual void unregister(DeviceChangeSink* sink) = 0;
+};
+
+}  // namespace kx

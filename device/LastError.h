@@ -1,0 +1,28 @@
+#pragma once
+// Per-thread last-error value, standing in for the system's on platforms that lack one.
+// Device discovery relies on it: the path call reports the end of the list only through it.
+
+#include <cstdint>
+
+namespace kx {
+
+inline constexpr std::uint32_t ERROR_SUCCESS_CODE = 0;
+inline constexpr std::uint32_t ERROR_FILE_NOT_FOUND_CODE = 2;
+inline constexpr std::uint32_t ERROR_ACCESS_DENIED_CODE = 5;
+inline constexpr std::uint32_t ERROR_INVALID_HANDLE_CODE = 6;
+inline constexpr std::uint32_t ERROR_GEN_FAILURE_CODE = 31;
+inline constexpr std::uint32_t ERROR_NOT_SUPPORTED_CODE = 50;
+inline constexpr std::uint32_t ERROR_INVALID_PARAMETER_CODE = 87;
+inline constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER_CODE = 122;
+// The one value discovery ends on. Windows headers define it as a macro already.
+#ifndef ERROR_NO_MORE_ITEMS
+inline constexpr std::uint32_t ERROR_NO_MORE_ITEMS = 259;
+#endif
+inline constexpr std::uint32_t ERROR_DEVICE_NOT_CONNECTED_CODE = 1167;
+inline constexpr std::uint32_t ERROR_TIMEOUT_CODE = 1460;
+
+// Both act on the calling thread's value only; neither can fail.
+void SetLastError(std::uint32_t code) noexcept;
+std::uint32_t GetLastError() noexcept;
+
+}  // namespace kx
