@@ -1,0 +1,277 @@
+#include "config/TextCodec.h"
+
+#include <iconv.h>
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#include "config/Utf8.h"
+
+// Choice for U+0080 and the euro sign: the byte 0x80 is the euro sign (U+20AC) in both
+// directions, as in glibc's CP936 and GBK and in the Windows code page 936 table. U+0080, a
+// C1 control nobody types, then has no encoding of its own; it counts as unencodable, so
+// every byte sequence we produce decodes back to the text it came from.
+
+namespace kx::text {
+namespace {
+
+using detail::INVALID_CODE_POINT;
+
+constexpr char32_t REPLACEMENT = 0xFFFD;
+constexpr const char* UTF32_NATIVE =
+    std::endian::native == std::endian::little ? "UTF-32LE" : "UTF-32BE";
+
+bool IsSurrogate(char32_t cp) {
+    return cp >= 0xD800 && cp <= 0xDFFF;
+}
+bool IsScalar(char32_t cp) {
+    return cp <= 0x10FFFF && !IsSurrogate(cp);
+}
+
+iconv_t OpenCp936(const char* to, const char* from) {
+    // Prefer the code page's own name; GBK is the same table under its standards name.
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        const bool toAnsi = std::strcmp(to, "CP936") == 0;
+        cd = iconv_open(toAnsi ? "GBK" : to, toAnsi ? from : "GBK");
+    }
+    return cd;
+}
+
+// One pair of descriptors per thread (iconv state is not shareable), opened on first use
+// and reused; each conversion resets its descriptor first. If the system has neither
+// CP936 nor GBK, only ASCII converts: everything else counts as unencodable/invalid.
+class Cp936 {
+  public:
+    static Cp936& ForThisThread() {
+        thread_local Cp936 codec;
+        return codec;
+    }
+
+    Cp936(const Cp936&) = delete;
+    Cp936& operator=(const Cp936&) = delete;
+    ~Cp936() {
+        if (encoder_ != INVALID) {
+            iconv_close(encoder_);
+        }
+        if (decoder_ != INVALID) {
+            iconv_close(decoder_);
+        }
+    }
+
+    // Writes the CP936 bytes of the scalar `cp` into `out`; returns their count (1 or 2),
+    // or 0 when CP936 has no encoding for it.
+    std::size_t encode(char32_t cp, char (&out)[2]) {
+        if (cp < 0x80) {
+            out[0] = static_cast<char>(cp);
+            return 1;
+        }
+        if (encoder_ == INVALID || !IsScalar(cp)) {
+            return 0;
+        }
+        const auto unit = static_cast<std::uint32_t>(cp);
+        char in[4];
+        std::memcpy(in, &unit, sizeof in);
+        char produced[8];
+        const std::size_t got = run(encoder_, in, sizeof in, produced, sizeof produced);
+        if (got == 0 || got > 2) {
+            return 0;
+        }
+        std::memcpy(out, produced, got);
+        return got;
+    }
+
+    // Decodes one CP936 character at `pos` and advances past it. A lead byte with a byte
+    // in the trail range counts as one (possibly undefined) character, so an undefined
+    // pair never shifts the rest of the text; anything else invalid is one byte.
+    char32_t decode(std::string_view ansi, std::size_t& pos) {
+        const auto lead = static_cast<unsigned char>(ansi[pos]);
+        if (lead < 0x80) {
+            ++pos;
+            return lead;
+        }
+        std::size_t length = 1;
+        if (lead >= 0x81 && lead <= 0xFE && pos + 1 < ansi.size()) {
+            const auto trail = static_cast<unsigned char>(ansi[pos + 1]);
+            if (trail >= 0x40 && trail <= 0xFE && trail != 0x7F) {
+                length = 2;
+            }
+        }
+        if (length == 1 && lead != 0x80) {
+            ++pos;
+            return REPLACEMENT;
+        }
+        char32_t cp = REPLACEMENT;
+        if (decoder_ != INVALID) {
+            char produced[8];
+            if (run(decoder_, ansi.data() + pos, length, produced, sizeof produced) == 4) {
+                std::uint32_t unit = 0;
+                std::memcpy(&unit, produced, sizeof unit);
+                cp = IsScalar(unit) ? unit : REPLACEMENT;
+            }
+        }
+        pos += length;
+        return cp;
+    }
+
+  private:
+    static inline const iconv_t INVALID = reinterpret_cast<iconv_t>(-1);
+
+    Cp936()
+        : encoder_(OpenCp936("CP936", UTF32_NATIVE)), decoder_(OpenCp936(UTF32_NATIVE, "CP936")) {}
+
+    // Converts all of `in` or nothing; returns the bytes produced, 0 on any failure
+    // (including irreversible substitutions).
+    static std::size_t run(iconv_t cd, const char* in, std::size_t inBytes, char* out,
+                           std::size_t outBytes) {
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        char* inPtr = const_cast<char*>(in);  // iconv's signature; it does not write input
+        char* outPtr = out;
+        std::size_t inLeft = inBytes;
+        std::size_t outLeft = outBytes;
+        const std::size_t result = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+        if (result != 0 || inLeft != 0) {
+            return 0;
+        }
+        // Flush any shift state so the next call starts clean (a no-op for CP936).
+        if (iconv(cd, nullptr, nullptr, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) {
+            return 0;
+        }
+        return outBytes - outLeft;
+    }
+
+    iconv_t encoder_;
+    iconv_t decoder_;
+};
+
+void AppendUtf16(std::u16string& out, char32_t cp) {
+    if (cp < 0x10000) {
+        out.push_back(static_cast<char16_t>(cp));
+    } else {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    }
+}
+
+}  // namespace
+
+std::string Utf16ToAnsi(const char16_t* src, std::size_t srcUnits, std::size_t dstBytes) {
+    std::string out;
+    if (src == nullptr || dstBytes == 0) {
+        return out;
+    }
+    const std::size_t budget = dstBytes - 1;  // room for the terminator the original wrote
+    Cp936& codec = Cp936::ForThisThread();
+    std::size_t i = 0;
+    while (i < srcUnits && src[i] != 0) {
+        char32_t cp = src[i];
+        std::size_t used = 1;
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < srcUnits && src[i + 1] >= 0xDC00 &&
+            src[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (src[i + 1] - 0xDC00);
+            used = 2;
+        }
+        char bytes[2];
+        std::size_t count = IsSurrogate(cp) ? 0 : codec.encode(cp, bytes);
+        if (count == 0) {
+            bytes[0] = '?';
+            count = 1;
+        }
+        if (out.size() + count > budget) {
+            break;  // a double-byte character that does not fit is left out whole
+        }
+        out.append(bytes, count);
+        i += used;
+    }
+    return out;
+}
+
+std::u16string AnsiToUtf16(std::string_view ansi) {
+    std::u16string out;
+    out.reserve(ansi.size());
+    Cp936& codec = Cp936::ForThisThread();
+    std::size_t pos = 0;
+    while (pos < ansi.size()) {
+        AppendUtf16(out, codec.decode(ansi, pos));
+    }
+    return out;
+}
+
+std::optional<std::string> Utf8ToAnsi(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    Cp936& codec = Cp936::ForThisThread();
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        const char32_t cp = detail::NextUtf8(utf8, pos);
+        if (cp == INVALID_CODE_POINT) {
+            return std::nullopt;
+        }
+        char bytes[2];
+        const std::size_t count = codec.encode(cp, bytes);
+        if (count == 0) {
+            return std::nullopt;
+        }
+        out.append(bytes, count);
+    }
+    return out;
+}
+
+std::string AnsiToUtf8(std::string_view ansi) {
+    std::string out;
+    out.reserve(ansi.size() * 3 / 2);
+    Cp936& codec = Cp936::ForThisThread();
+    std::size_t pos = 0;
+    while (pos < ansi.size()) {
+        detail::AppendUtf8(out, codec.decode(ansi, pos));
+    }
+    return out;
+}
+
+bool IsAnsiEncodable(char32_t cp) {
+    char bytes[2];
+    return Cp936::ForThisThread().encode(cp, bytes) != 0;
+}
+
+void WideToUtf16(const wchar_t* src, char16_t* dst, std::size_t units) {
+    if (dst == nullptr || units == 0) {
+        return;
+    }
+    std::size_t written = 0;
+    if (src != nullptr) {
+        const std::size_t room = units - 1;  // keep one unit for the terminator
+        if constexpr (sizeof(wchar_t) == 2) {
+            // Already UTF-16: copy units, but never keep half of a pair at the end.
+            for (std::size_t i = 0; src[i] != 0 && written < room; ++i) {
+                const auto unit = static_cast<char16_t>(src[i]);
+                if (unit >= 0xD800 && unit <= 0xDBFF && written + 1 >= room) {
+                    break;
+                }
+                dst[written++] = unit;
+            }
+        } else {
+            for (std::size_t i = 0; src[i] != 0; ++i) {
+                char32_t cp = static_cast<char32_t>(src[i]);
+                if (!IsScalar(cp)) {
+                    cp = REPLACEMENT;
+                }
+                const std::size_t need = cp < 0x10000 ? 1 : 2;
+                if (written + need > room) {
+                    break;  // text after a dropped pair would be out of place: stop here
+                }
+                if (need == 1) {
+                    dst[written++] = static_cast<char16_t>(cp);
+                } else {
+                    cp -= 0x10000;
+                    dst[written++] = static_cast<char16_t>(0xD800 + (cp >> 10));
+                    dst[written++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+                }
+            }
+        }
+    }
+    dst[written] = 0;
+}
+
+}  // namespace kx::text
