@@ -24,8 +24,13 @@ struct Guid {
     friend bool operator==(const Guid&, const Guid&) = default;
 };
 
+// The HID device-interface class, {4D1E55B2-F16F-11CF-88CB-001111000030}: what
+// KX4701GetHidGuid reports and what device-change broadcasts of HID devices carry.
+inline constexpr Guid HID_CLASS_GUID{
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
 class DeviceLibrary {
-public:
+  public:
     virtual ~DeviceLibrary() = default;
 
     // Once, before anything else. The result carries no meaning for the caller.

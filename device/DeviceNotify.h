@@ -8,8 +8,8 @@
 #include "device/DeviceLibrary.h"
 
 #ifdef _WIN32
-#include <windows.h>
 #include <dbt.h>
+#include <windows.h>
 #else
 namespace kx {
 
@@ -54,7 +54,7 @@ namespace kx {
 // broadcast record owned by the caller for the duration of the call, or is null for
 // events that carry none. Called on the UI thread.
 class DeviceChangeSink {
-public:
+  public:
     virtual ~DeviceChangeSink() = default;
     virtual void deliverDeviceChange(std::uint32_t event, const void* data) = 0;
 };
@@ -63,7 +63,7 @@ public:
 // delivers arrivals and removals of devices of the filter's class to `sink` until the
 // sink unregisters (or the source is destroyed). The sink must outlive its registration.
 class DeviceNotificationSource {
-public:
+  public:
     virtual ~DeviceNotificationSource() = default;
     // Returns false, registering nothing, when the filter is malformed or the platform
     // cannot watch devices.

@@ -31,7 +31,7 @@ enum class HidString { Manufacturer, Product, SerialNumber };
 
 // An open HID interface. Owned by the library's handle table; destroying it closes it.
 class HidConnection {
-public:
+  public:
     virtual ~HidConnection() = default;
 
     // VID, PID and release number of the open device; false if they cannot be read.
@@ -43,8 +43,7 @@ public:
     virtual bool readString(HidString which, char16_t* buffer, std::size_t units) = 0;
 
     // `data[0]` is the report id. Returns the bytes sent, or -1 on failure.
-    virtual int sendFeatureReport(const std::uint8_t* data, std::size_t length,
-                                  int timeoutMs) = 0;
+    virtual int sendFeatureReport(const std::uint8_t* data, std::size_t length, int timeoutMs) = 0;
 
     // `data[0]` names the report id on entry. Returns the bytes received (report id
     // included, never more than `length`), or -1 on failure or when nothing arrived within
@@ -55,13 +54,13 @@ public:
 // Decides, as the system's shared read/write open would, whether a path can be opened for
 // reading and writing right now. Never keeps anything open.
 class DeviceProbe {
-public:
+  public:
     virtual ~DeviceProbe() = default;
     virtual bool canOpenReadWrite(const char* path) = 0;
 };
 
 class HidBus : public DeviceProbe {
-public:
+  public:
     // Every HID interface present now, in a stable order. Each call walks the bus anew.
     virtual std::vector<HidDeviceInfo> enumerate() = 0;
 

@@ -5,7 +5,11 @@ namespace {
 thread_local std::uint32_t tlsLastError = 0;
 }
 
-void SetLastError(std::uint32_t code) noexcept { tlsLastError = code; }
-std::uint32_t GetLastError() noexcept { return tlsLastError; }
+void SetLastError(std::uint32_t code) noexcept {
+    tlsLastError = code;
+}
+std::uint32_t GetLastError() noexcept {
+    return tlsLastError;
+}
 
 }  // namespace kx

@@ -10,10 +10,13 @@ inline constexpr std::uint32_t ERROR_SUCCESS_CODE = 0;
 inline constexpr std::uint32_t ERROR_FILE_NOT_FOUND_CODE = 2;
 inline constexpr std::uint32_t ERROR_ACCESS_DENIED_CODE = 5;
 inline constexpr std::uint32_t ERROR_INVALID_HANDLE_CODE = 6;
+inline constexpr std::uint32_t ERROR_INVALID_DATA_CODE = 13;
+inline constexpr std::uint32_t ERROR_CRC_CODE = 23;
 inline constexpr std::uint32_t ERROR_GEN_FAILURE_CODE = 31;
 inline constexpr std::uint32_t ERROR_NOT_SUPPORTED_CODE = 50;
 inline constexpr std::uint32_t ERROR_INVALID_PARAMETER_CODE = 87;
 inline constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER_CODE = 122;
+inline constexpr std::uint32_t ERROR_INVALID_NAME_CODE = 123;
 // The one value discovery ends on. Windows headers define it as a macro already.
 #ifndef ERROR_NO_MORE_ITEMS
 inline constexpr std::uint32_t ERROR_NO_MORE_ITEMS = 259;

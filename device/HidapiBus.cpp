@@ -1,0 +1,194 @@
+#include "device/HidapiBus.h"
+
+#include <hidapi.h>
+
+#include <algorithm>
+#include <array>
+#include <fstream>
+#include <iterator>
+
+#include "config/TextCodec.h"
+#include "device/ReportDescriptor.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace kx {
+
+namespace {
+
+constexpr std::uint16_t FALLBACK_REPORT_LENGTH = 64;
+constexpr std::size_t WIDE_STRING_UNITS = 256;      // the USB string descriptor limit is 126 chars
+constexpr std::size_t MAX_DESCRIPTOR_BYTES = 4096;  // the kernel's HID_MAX_DESCRIPTOR_SIZE
+
+std::u16string ToUtf16(const wchar_t* wide) {
+    if (wide == nullptr) {
+        return {};
+    }
+    std::array<char16_t, WIDE_STRING_UNITS> buffer{};
+    text::WideToUtf16(wide, buffer.data(), buffer.size());
+    return std::u16string(buffer.data());
+}
+
+hid::ReportLengths ReportLengthsOf(const std::string& path) {
+#ifdef __linux__
+    // hidraw paths look like /dev/hidrawN; sysfs keeps the node's raw report descriptor.
+    const auto slash = path.rfind('/');
+    const std::string node = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (node.rfind("hidraw", 0) == 0 && node.find_first_of("/.") == std::string::npos) {
+        std::ifstream file("/sys/class/hidraw/" + node + "/device/report_descriptor",
+                           std::ios::binary);
+        std::vector<std::uint8_t> bytes;
+        char c = 0;
+        while (bytes.size() < MAX_DESCRIPTOR_BYTES && file.get(c)) {
+            bytes.push_back(static_cast<std::uint8_t>(c));
+        }
+        if (!bytes.empty()) {
+            if (const auto lengths = hid::ParseReportLengths(bytes)) {
+                return *lengths;
+            }
+        }
+    }
+#else
+    (void)path;
+#endif
+    return {FALLBACK_REPORT_LENGTH, FALLBACK_REPORT_LENGTH};
+}
+
+class HidapiConnection : public HidConnection {
+  public:
+    explicit HidapiConnection(hid_device* device) : device_(device) {}
+    ~HidapiConnection() override { hid_close(device_); }
+    HidapiConnection(const HidapiConnection&) = delete;
+    HidapiConnection& operator=(const HidapiConnection&) = delete;
+
+    bool attributes(std::uint16_t* vendorId, std::uint16_t* productId,
+                    std::uint16_t* releaseNumber) override {
+        const hid_device_info* info = hid_get_device_info(device_);
+        if (info == nullptr || vendorId == nullptr || productId == nullptr ||
+            releaseNumber == nullptr) {
+            return false;
+        }
+        *vendorId = info->vendor_id;
+        *productId = info->product_id;
+        *releaseNumber = info->release_number;
+        return true;
+    }
+
+    bool readString(HidString which, char16_t* buffer, std::size_t units) override {
+        if (buffer == nullptr || units == 0) {
+            return false;
+        }
+        buffer[0] = 0;
+        std::array<wchar_t, WIDE_STRING_UNITS> wide{};
+        int rc = -1;
+        switch (which) {
+            case HidString::Manufacturer:
+                rc = hid_get_manufacturer_string(device_, wide.data(), wide.size());
+                break;
+            case HidString::Product:
+                rc = hid_get_product_string(device_, wide.data(), wide.size());
+                break;
+            case HidString::SerialNumber:
+                rc = hid_get_serial_number_string(device_, wide.data(), wide.size());
+                break;
+        }
+        if (rc != 0) {
+            return false;
+        }
+        wide.back() = 0;
+        text::WideToUtf16(wide.data(), buffer, units);
+        return true;
+    }
+
+    // hidapi has no timeout for feature reports; the HID layer's own control-transfer
+    // timeout bounds them.
+    int sendFeatureReport(const std::uint8_t* data, std::size_t length, int) override {
+        if (data == nullptr || length == 0) {
+            return -1;
+        }
+        return hid_send_feature_report(device_, data, length);
+    }
+
+    int getFeatureReport(std::uint8_t* data, std::size_t length, int) override {
+        if (data == nullptr || length == 0) {
+            return -1;
+        }
+        const int n = hid_get_feature_report(device_, data, length);
+        return n < 0 ? -1 : std::min(n, static_cast<int>(length));
+    }
+
+  private:
+    hid_device* device_;
+};
+
+}  // namespace
+
+HidapiBus::HidapiBus() {
+    hid_init();
+}
+HidapiBus::~HidapiBus() {
+    hid_exit();
+}
+
+std::vector<HidDeviceInfo> HidapiBus::enumerate() {
+    std::vector<HidDeviceInfo> out;
+    hid_device_info* list = hid_enumerate(0, 0);
+    for (const hid_device_info* d = list; d != nullptr; d = d->next) {
+        if (d->path == nullptr) {
+            continue;
+        }
+        HidDeviceInfo info;
+        info.path = d->path;
+        info.vendorId = d->vendor_id;
+        info.productId = d->product_id;
+        info.releaseNumber = d->release_number;
+        info.usagePage = d->usage_page;
+        info.usage = d->usage;
+        const hid::ReportLengths lengths = ReportLengthsOf(info.path);
+        info.inputReportLength = lengths.input;
+        info.outputReportLength = lengths.output;
+        info.manufacturer = ToUtf16(d->manufacturer_string);
+        info.product = ToUtf16(d->product_string);
+        info.serialNumber = ToUtf16(d->serial_number);
+        out.push_back(std::move(info));
+    }
+    hid_free_enumeration(list);
+    return out;
+}
+
+std::unique_ptr<HidConnection> HidapiBus::open(const std::string& path) {
+    hid_device* device = hid_open_path(path.c_str());
+    if (device == nullptr) {
+        return nullptr;
+    }
+    return std::make_unique<HidapiConnection>(device);
+}
+
+bool HidapiBus::canOpenReadWrite(const char* path) {
+    if (path == nullptr) {
+        return false;
+    }
+#ifdef _WIN32
+    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(h);
+    return true;
+#else
+    const int fd = ::open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    return true;
+#endif
+}
+
+}  // namespace kx

@@ -1,0 +1,34 @@
+#pragma once
+// The system's HID devices through hidapi (the hidraw backend on Linux, hidapi's own
+// backend on Windows). Enumeration, open and the probe reflect the devices present at the
+// moment of each call; nothing is cached.
+//
+// Create at most one per process: it initialises hidapi and shuts it down on destruction,
+// so it must outlive every connection it opened.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/HidBus.h"
+
+namespace kx {
+
+class HidapiBus : public HidBus {
+  public:
+    HidapiBus();
+    ~HidapiBus() override;
+    HidapiBus(const HidapiBus&) = delete;
+    HidapiBus& operator=(const HidapiBus&) = delete;
+
+    // Every HID interface hidapi sees; an empty list when enumeration fails. Report lengths
+    // come from the report descriptor where the platform exposes it, else 64.
+    std::vector<HidDeviceInfo> enumerate() override;
+    // nullptr when hidapi cannot open the path.
+    std::unique_ptr<HidConnection> open(const std::string& path) override;
+    // Linux: open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK) succeeds (then closed at once).
+    // Windows: CreateFileA with read/write access, shared read/write, as discovery's probe.
+    bool canOpenReadWrite(const char* path) override;
+};
+
+}  // namespace kx

@@ -1,0 +1,429 @@
+#include "device/KxLibrary.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <string_view>
+#include <thread>
+
+#include "device/LastError.h"
+
+namespace kx {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using protocol::Status;
+
+// Polling starts fast (the chip usually answers at once) and backs off for slow commits.
+constexpr auto FIRST_POLL_DELAY = std::chrono::milliseconds(1);
+constexpr auto MAX_POLL_DELAY = std::chrono::milliseconds(8);
+
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return AsciiLower(x) == AsciiLower(y);
+           });
+}
+
+int ToTimeout(std::uint32_t ms) {
+    return static_cast<int>(std::min<std::uint32_t>(ms, INT_MAX));
+}
+
+bool IsHighSurrogate(char16_t u) {
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+
+}  // namespace
+
+struct KxLibrary::Open {
+    std::unique_ptr<HidConnection> connection;
+    HidDeviceInfo info;
+    bool vendorPage = false;
+    bool identified = false;
+    std::uint32_t readTimeoutMs = DEFAULT_TIMEOUT_MS;
+    std::uint32_t writeTimeoutMs = DEFAULT_TIMEOUT_MS;
+    std::uint8_t seq = 0;
+
+    std::uint8_t takeSeq() { return ++seq; }
+};
+
+std::uint32_t LastErrorForStatus(Status status) {
+    switch (status) {
+        case Status::Ok:
+            return ERROR_SUCCESS_CODE;
+        case Status::Busy:
+            return ERROR_TIMEOUT_CODE;
+        case Status::BadCommand:
+            return ERROR_NOT_SUPPORTED_CODE;
+        case Status::BadLength:
+        case Status::BadValue:
+            return ERROR_INVALID_PARAMETER_CODE;
+        case Status::BadState:
+            return ERROR_GEN_FAILURE_CODE;
+        case Status::BadChecksum:
+            return ERROR_CRC_CODE;
+        case Status::Refused:
+            return ERROR_ACCESS_DENIED_CODE;
+    }
+    return ERROR_INVALID_DATA_CODE;
+}
+
+KxLibrary::KxLibrary(HidBus& bus) : bus_(bus) {}
+KxLibrary::~KxLibrary() = default;
+
+int KxLibrary::KX4701DllInt() {
+    return 1;
+}
+
+int KxLibrary::KX4701GetHidGuid(Guid* guid) {
+    if (guid == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER_CODE);
+        return 0;
+    }
+    *guid = HID_CLASS_GUID;
+    return 1;
+}
+
+int KxLibrary::KX4701GetDevicePath(std::int32_t index, char* buffer, std::uint32_t size) {
+    if (index < 0 || buffer == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER_CODE);
+        return 0;
+    }
+    if (size > 0) {
+        buffer[0] = '\0';
+    }
+    if (index == 0 || !haveSnapshot_) {
+        snapshot_ = bus_.enumerate();
+        haveSnapshot_ = true;
+    }
+    if (static_cast<std::size_t>(index) >= snapshot_.size()) {
+        SetLastError(ERROR_NO_MORE_ITEMS);
+        return 0;
+    }
+    const std::string& path = snapshot_[static_cast<std::size_t>(index)].path;
+    // A path with an inner zero byte would reach the caller cut short and name another file.
+    if (path.empty() || path.find('\0') != std::string::npos) {
+        SetLastError(ERROR_INVALID_DATA_CODE);
+        return 0;
+    }
+    if (path.size() >= size) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER_CODE);
+        return 0;
+    }
+    std::memcpy(buffer, path.data(), path.size());
+    buffer[path.size()] = '\0';
+    return 1;
+}
+
+DeviceHandle KxLibrary::KX4701OpenDevicePath(const char* path) {
+    if (path == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER_CODE);
+        return INVALID_DEVICE_HANDLE;
+    }
+    const std::string_view wanted(path);
+    if (wanted.empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND_CODE);
+        return INVALID_DEVICE_HANDLE;
+    }
+    const std::vector<HidDeviceInfo> present = bus_.enumerate();
+    const HidDeviceInfo* match = nullptr;
+    bool vendorPage = false;
+    for (const HidDeviceInfo& info : present) {
+        if (!EqualsIgnoringAsciiCase(info.path, wanted)) {
+            continue;
+        }
+        if (match != nullptr && match->path != info.path) {
+            // Only case tells these apart, and the caller's case may have been changed.
+            SetLastError(ERROR_INVALID_NAME_CODE);
+            return INVALID_DEVICE_HANDLE;
+        }
+        if (match == nullptr) {
+            match = &info;
+        }
+        // One node may list several collections; the chip's is the vendor one.
+        vendorPage = vendorPage || info.usagePage == protocol::VENDOR_USAGE_PAGE;
+    }
+    if (match == nullptr) {
+        SetLastError(ERROR_FILE_NOT_FOUND_CODE);
+        return INVALID_DEVICE_HANDLE;
+    }
+    std::unique_ptr<HidConnection> connection = bus_.open(match->path);
+    if (!connection) {
+        SetLastError(ERROR_ACCESS_DENIED_CODE);
+        return INVALID_DEVICE_HANDLE;
+    }
+    auto dev = std::make_unique<Open>();
+    dev->connection = std::move(connection);
+    dev->info = *match;
+    dev->vendorPage = vendorPage;
+    if (dev->vendorPage) {
+        // The open succeeds whatever IDENTIFY says; only writes depend on it.
+        const std::uint32_t saved = GetLastError();
+        dev->identified = identify(*dev);
+        SetLastError(saved);
+    }
+    const DeviceHandle handle = allocateHandle();
+    handles_.emplace(handle, std::move(dev));
+    return handle;
+}
+
+int KxLibrary::KX4701CloseDevice(DeviceHandle handle) {
+    if (handles_.erase(handle) == 0) {
+        SetLastError(ERROR_INVALID_HANDLE_CODE);
+        return 0;
+    }
+    return 1;
+}
+
+int KxLibrary::KX4701GetAttributes(DeviceHandle handle, std::uint16_t* vid, std::uint16_t* pid,
+                                   std::uint16_t* version) {
+    Open* dev = find(handle);
+    if (dev == nullptr) {
+        return 0;
+    }
+    if (vid == nullptr || pid == nullptr || version == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER_CODE);
+        return 0;
+    }
+    std::uint16_t v = 0, p = 0, r = 0;
+    if (!dev->connection->attributes(&v, &p, &r)) {
+        SetLastError(ERROR_GEN_FAILURE_CODE);
+        return 0;
+    }
+    *vid = v;
+    *pid = p;
+    *version = r;
+    return 1;
+}
+
+int KxLibrary::KX4701GetBufferLen(DeviceHandle handle, std::uint16_t* inputLength,
+                                  std::uint16_t* outputLength) {
+    Open* dev = find(handle);
+    if (dev == nullptr) {
+        return 0;
+    }
+    if (inputLength == nullptr || outputLength == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER_CODE);
+        return 0;
+    }
+    *inputLength = dev->info.inputReportLength;
+    *outputLength = dev->info.outputReportLength;
+    return 1;
+}
+
+int KxLibrary::KX4701SetTimeOut(DeviceHandle handle, std::uint32_t readTimeoutMs,
+                                std::uint32_t writeTimeoutMs) {
+    Open* dev = find(handle);
+    if (dev == nullptr) {
+        return 0;
+    }
+    dev->readTimeoutMs = readTimeoutMs;
+    dev->writeTimeoutMs = writeTimeoutMs;
+    return 1;
+}
+
+int KxLibrary::KX4701SetDefaultRate(DeviceHandle handle, std::uint8_t baudCode,
+                                    std::uint8_t parityCode, std::uint8_t stopBitsCode,
+                                    std::uint8_t dataBitsCode, std::uint8_t timingByte) {
+    Open* dev = findChip(handle);
+    if (dev == nullptr) {
+        return 0;
+    }
+    const protocol::SerialParams params{baudCode, parityCode, stopBitsCode, dataBitsCode,
+                                        timingByte};
+    return command(*dev, protocol::EncodeSetDefaultRate(dev->takeSeq(), params)) ? 1 : 0;
+}
+
+int KxLibrary::KX4701SetDeviceCfg(DeviceHandle handle, std::uint16_t vid, std::uint16_t pid,
+                                  std::uint8_t maxPower, const char* manufacturer,
+                                  std::uint8_t manufacturerLength, const char* product,
+                                  std::uint8_t productLength, const char* serial,
+                                  std::uint8_t serialLength) {
+    Open* dev = findChip(handle);
+    if (dev == nullptr) {
+        return 0;
+    }
+    const protocol::IdentityHeader header{vid,           pid,         maxPower, manufacturerLength,
+                                          productLength, serialLength};
+    if (manufacturer == nullptr || product == nullptr || serial == nullptr ||
+        !protocol::IsValidIdentityHeader(header)) {
+        SetLastError(ERROR_INVALID_PARAMETER_CODE);
+        return 0;
+    }
+    std::vector<std::uint8_t> data;
+    data.reserve(header.dataLength());
+    for (const auto& [text, length] :
+         {std::pair{manufacturer, manufacturerLength}, std::pair{product, productLength},
+          std::pair{serial, serialLength}}) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(text);
+        data.insert(data.end(), bytes, bytes + length);
+    }
+    // The chip stages everything and applies it only at a commit whose CRC matches, so a
+    // transfer cut short anywhere leaves the stored identity as it was.
+    if (!command(*dev, protocol::EncodeCfgBegin(dev->takeSeq(), header))) {
+        return 0;
+    }
+    for (std::size_t offset = 0; offset < data.size(); offset += protocol::MAX_CFG_CHUNK) {
+        const std::size_t n = std::min(protocol::MAX_CFG_CHUNK, data.size() - offset);
+        const auto frame = protocol::EncodeCfgData(
+            dev->takeSeq(), static_cast<std::uint8_t>(offset), std::span(data).subspan(offset, n));
+        if (!frame || !command(*dev, *frame)) {
+            return 0;
+        }
+    }
+    const std::uint16_t crc = protocol::IdentityCrc(header, data);
+    return command(*dev, protocol::EncodeCfgCommit(dev->takeSeq(), crc)) ? 1 : 0;
+}
+
+int KxLibrary::KX4701GetManufacturerString(DeviceHandle handle, char16_t* buffer,
+                                           std::uint32_t units) {
+    return readString(handle, HidString::Manufacturer, buffer, units);
+}
+
+int KxLibrary::KX4701GetProductString(DeviceHandle handle, char16_t* buffer, std::uint32_t units) {
+    return readString(handle, HidString::Product, buffer, units);
+}
+
+int KxLibrary::KX4701GetSerialNumberString(DeviceHandle handle, char16_t* buffer,
+                                           std::uint32_t units) {
+    return readString(handle, HidString::SerialNumber, buffer, units);
+}
+
+int KxLibrary::KX4701ResetToDefault(DeviceHandle handle) {
+    Open* dev = findChip(handle);
+    if (dev == nullptr) {
+        return 0;
+    }
+    return command(*dev, protocol::EncodeFactoryReset(dev->takeSeq())) ? 1 : 0;
+}
+
+bool KxLibrary::isIdentifiedChip(DeviceHandle handle) const {
+    const auto it = handles_.find(handle);
+    return it != handles_.end() && it->second->identified;
+}
+
+KxLibrary::Open* KxLibrary::find(DeviceHandle handle) {
+    const auto it = handles_.find(handle);
+    if (it == handles_.end()) {
+        SetLastError(ERROR_INVALID_HANDLE_CODE);
+        return nullptr;
+    }
+    return it->second.get();
+}
+
+KxLibrary::Open* KxLibrary::findChip(DeviceHandle handle) {
+    Open* dev = find(handle);
+    if (dev != nullptr && !dev->identified) {
+        SetLastError(ERROR_NOT_SUPPORTED_CODE);
+        return nullptr;
+    }
+    return dev;
+}
+
+DeviceHandle KxLibrary::allocateHandle() {
+    for (;;) {
+        const DeviceHandle h = nextHandle_;
+        nextHandle_ = nextHandle_ == INT32_MAX ? 1 : nextHandle_ + 1;
+        if (!handles_.contains(h)) {
+            return h;
+        }
+    }
+}
+
+int KxLibrary::readString(DeviceHandle handle, HidString which, char16_t* buffer,
+                          std::uint32_t units) {
+    if (buffer == nullptr || units == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER_CODE);
+        return 0;
+    }
+    buffer[0] = 0;
+    Open* dev = find(handle);
+    if (dev == nullptr) {
+        return 0;
+    }
+    const bool ok = dev->connection->readString(which, buffer, units);
+    // Whatever the backend wrote, the caller gets a terminated text within its bound.
+    buffer[units - 1] = 0;
+    if (!ok) {
+        buffer[0] = 0;
+        SetLastError(ERROR_GEN_FAILURE_CODE);
+        return 0;
+    }
+    const std::size_t length = std::char_traits<char16_t>::length(buffer);
+    if (length > 0 && IsHighSurrogate(buffer[length - 1])) {
+        buffer[length - 1] = 0;  // half of a pair cut by the bound
+    }
+    return 1;
+}
+
+std::optional<protocol::Reply> KxLibrary::exchange(Open& dev, const protocol::Frame& request) {
+    const auto cmd = static_cast<protocol::Command>(request[1]);
+    const std::uint8_t seq = request[2];
+    const int sent = dev.connection->sendFeatureReport(request.data(), request.size(),
+                                                       ToTimeout(dev.writeTimeoutMs));
+    if (sent != static_cast<int>(request.size())) {
+        SetLastError(ERROR_GEN_FAILURE_CODE);
+        return std::nullopt;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(dev.readTimeoutMs);
+    auto delay = FIRST_POLL_DELAY;
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            std::max(deadline - Clock::now(), Clock::duration::zero()));
+        protocol::Frame buffer{};
+        buffer[0] = protocol::REPORT_ID;
+        const int received = dev.connection->getFeatureReport(
+            buffer.data(), buffer.size(),
+            static_cast<int>(std::min<std::int64_t>(left.count(), INT_MAX)));
+        if (received < 0) {
+            SetLastError(Clock::now() >= deadline ? ERROR_TIMEOUT_CODE : ERROR_GEN_FAILURE_CODE);
+            return std::nullopt;
+        }
+        const protocol::ReplyResult r =
+            protocol::DecodeReply(buffer.data(), static_cast<std::size_t>(received));
+        if (!r.ok()) {
+            SetLastError(ERROR_INVALID_DATA_CODE);
+            return std::nullopt;
+        }
+        // A reply to an earlier request, or BUSY, means: not yet.
+        if (r.reply.answers(cmd, seq) && r.reply.status != Status::Busy) {
+            return r.reply;
+        }
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            SetLastError(ERROR_TIMEOUT_CODE);
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::min<Clock::duration>(delay, deadline - now));
+        delay = std::min<std::chrono::milliseconds>(delay * 2, MAX_POLL_DELAY);
+    }
+}
+
+bool KxLibrary::command(Open& dev, const protocol::Frame& request) {
+    const std::optional<protocol::Reply> reply = exchange(dev, request);
+    if (!reply) {
+        return false;
+    }
+    if (reply->status != Status::Ok) {
+        SetLastError(LastErrorForStatus(reply->status));
+        return false;
+    }
+    return true;
+}
+
+bool KxLibrary::identify(Open& dev) {
+    const std::optional<protocol::Reply> reply =
+        exchange(dev, protocol::EncodeIdentify(dev.takeSeq()));
+    if (!reply) {
+        return false;
+    }
+    const std::optional<protocol::ChipInfo> info = protocol::DecodeIdentify(*reply);
+    return info && info->family == protocol::CHIP_FAMILY;
+}
+
+}  // namespace kx
