@@ -33,7 +33,7 @@ struct Uevent {
 // system passes interface names. dbcc_size counts the name; it is never less than 32.
 // Owns its storage; the pointer from get() lives as long as the record.
 class DeviceInterfaceRecord {
-public:
+  public:
     DeviceInterfaceRecord(const Guid& classGuid, std::string_view name);
 
     const DEV_BROADCAST_DEVICEINTERFACE_A* get() const {
@@ -41,7 +41,7 @@ public:
     }
     std::string_view name() const;
 
-private:
+  private:
     std::vector<std::uint32_t> storage_;  // 4-byte units: the record's own alignment
 };
 
