@@ -8,6 +8,8 @@ inline constexpr int IDS_ABOUTBOX = 101;
 inline constexpr int IDD_CONFIG_DIALOG = 102;
 inline constexpr int IDR_MAINFRAME = 128;
 inline constexpr unsigned IDM_ABOUTBOX = 0x0010;
+// String IDS_ABOUTBOX: the about entry of the system menu (UTF-8).
+inline constexpr const char* IDS_ABOUTBOX_TEXT = "关于 KX4701SetCfg(&A)...";
 
 inline constexpr int IDOK_BUTTON = 1;
 inline constexpr int IDC_STATIC_ID = -1;

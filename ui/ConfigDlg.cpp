@@ -1,0 +1,624 @@
+#include "ui/ConfigDlg.h"
+
+#include <array>
+#include <cstring>
+#include <variant>
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyle>
+
+#include "app/AboutDlg.h"
+#include "config/IdentityRules.h"
+#include "config/StatusTexts.h"
+#include "config/TextCodec.h"
+#include "device/LastError.h"
+#include "res/AppIcon.h"
+#include "ui/ControlIds.h"
+#include "ui/DialogTemplate.h"
+#include "ui/MessageTable.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#undef GetWindowText
+#undef MessageBox
+#undef PostMessage
+#undef SetWindowText
+#endif
+
+using namespace kx;
+using namespace kx::ui;
+namespace st = kx::status;
+
+namespace {
+
+// System commands the default processing knows off Windows.
+constexpr unsigned SC_MINIMIZE_COMMAND = 0xF020;
+constexpr unsigned SC_CLOSE_COMMAND = 0xF060;
+constexpr unsigned SC_RESTORE_COMMAND = 0xF120;
+
+constexpr std::size_t OPEN_CAPTION_BUFFER = 100;
+constexpr int OPEN_CAPTION_READ = 20;  // 19 bytes and the terminator
+
+struct IdentityControl {
+    int box;
+    int edit;
+};
+constexpr std::array<IdentityControl, 5> IDENTITY_CONTROLS{{
+    {IDC_VID_CHECK, IDC_VID_EDIT},
+    {IDC_PID_CHECK, IDC_PID_EDIT},
+    {IDC_MANUF_CHECK, IDC_MANUF_EDIT},
+    {IDC_PRODUCT_CHECK, IDC_PRODUCT_EDIT},
+    {IDC_SERIAL_CHECK, IDC_SERIAL_EDIT},
+}};
+
+int ParameterListControl(ParameterList list) {
+    switch (list) {
+        case ParameterList::Baud:
+            return IDC_BAUD_COMBO;
+        case ParameterList::StopBits:
+            return IDC_STOP_COMBO;
+        case ParameterList::Parity:
+            return IDC_PARITY_COMBO;
+        case ParameterList::DataBits:
+            return IDC_DATA_COMBO;
+    }
+    return IDC_BAUD_COMBO;
+}
+
+// CharUpperBuffA over the whole path. Only ASCII letters change: the bytes of multibyte
+// characters in the platform's path encoding (UTF-8) are all above 0x7F.
+void UpperCaseInPlace(char* text, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        if (text[i] >= 'a' && text[i] <= 'z') {
+            text[i] = static_cast<char>(text[i] - 'a' + 'A');
+        }
+    }
+}
+
+std::uint8_t ByteLength(const std::string& text) {
+    // The identity rules have already limited each text to 30 bytes.
+    return static_cast<std::uint8_t>(text.size());
+}
+
+}  // namespace
+
+CConfigDlg::CConfigDlg(DeviceLibrary& library, DeviceProbe& probe,
+                       DeviceNotificationSource& notifications, QWidget* parent)
+    : QDialog(parent),
+      m_library(library),
+      m_probe(probe),
+      m_notifications(notifications),
+      m_controls(BuildDialog(*this, ConfigDialogTemplate())),
+      m_ops(*this, m_controls),
+      m_hIcon(LoadApplicationIcon()) {
+    // A pop-up with caption, system menu and modal frame; no minimise or maximise box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    m_systemMenu = new QMenu(this);
+    DoDataExchange();
+    ConnectMessageTable(*this, m_ops);
+    // Enter and Escape in a combo's edit part are the dialog's keys, as in a system dialog.
+    for (QWidget* control : m_controls) {
+        if (qobject_cast<QComboBox*>(control) != nullptr) {
+            control->installEventFilter(this);
+        }
+    }
+}
+
+CConfigDlg::~CConfigDlg() {
+    if (m_registered) {
+        m_notifications.unregister(this);
+    }
+}
+
+void CConfigDlg::DoDataExchange() {
+    m_editDeviceInfo = qobject_cast<QLineEdit*>(m_ops.GetDlgItem(IDC_DEVICE_INFO));
+    m_editEventText = qobject_cast<QLineEdit*>(m_ops.GetDlgItem(IDC_EVENT_TEXT));
+    m_comboStopBits = qobject_cast<QComboBox*>(m_ops.GetDlgItem(IDC_STOP_COMBO));
+    m_comboDevice = qobject_cast<QComboBox*>(m_ops.GetDlgItem(IDC_DEVICE_COMBO));
+    m_comboBaud = qobject_cast<QComboBox*>(m_ops.GetDlgItem(IDC_BAUD_COMBO));
+    m_comboDataBits = qobject_cast<QComboBox*>(m_ops.GetDlgItem(IDC_DATA_COMBO));
+    m_comboParity = qobject_cast<QComboBox*>(m_ops.GetDlgItem(IDC_PARITY_COMBO));
+    m_ops.BindText(IDC_MANUF_EDIT, &m_strManufacturer, "Manufacturer");
+    m_ops.BindText(IDC_PID_EDIT, &m_strPid, "PID");
+    m_ops.BindText(IDC_PRODUCT_EDIT, &m_strProduct, "Product");
+    m_ops.BindText(IDC_SERIAL_EDIT, &m_strSerial, "Serial");
+    m_ops.BindText(IDC_VID_EDIT, &m_strVid, "VID");
+}
+
+// ---------------------------------------------------------------------------------------
+// Framework glue
+
+std::intptr_t CConfigDlg::Dispatch(std::uint32_t message, std::uintptr_t wParam,
+                                   std::intptr_t lParam, const void* record) {
+    return DispatchWindowMessage(*this, message, wParam, lParam, record).value_or(0);
+}
+
+void CConfigDlg::deliverDeviceChange(std::uint32_t event, const void* record) {
+    Dispatch(MSG_DEVICECHANGE, event, 0, record);
+}
+
+bool CConfigDlg::event(QEvent* event) {
+    if (event->type() == WindowMessageEvent::eventType()) {
+        const auto* message = static_cast<WindowMessageEvent*>(event);
+        Dispatch(message->message(), message->wParam(), message->lParam(), message->data());
+        return true;
+    }
+    return QDialog::event(event);
+}
+
+void CConfigDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (m_initialised) {
+        return;
+    }
+    m_initialised = true;
+    if (OnInitDialog()) {
+        // The default focus: the first tab stop.
+        m_ops.GetDlgItem(IDC_OPEN_BUTTON)->setFocus(Qt::TabFocusReason);
+    } else {
+        // No default focus: keep Qt from handing it to the first tab stop.
+        setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void CConfigDlg::paintEvent(QPaintEvent* /*event*/) {
+    Dispatch(MSG_PAINT, 0, 0);
+}
+
+void CConfigDlg::keyPressEvent(QKeyEvent* event) {
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    if (mods == Qt::NoModifier) {
+        switch (event->key()) {
+            case Qt::Key_Escape:
+                OnCancel();
+                return;
+            case Qt::Key_Enter:
+            case Qt::Key_Return:
+                OnEnterKey();
+                return;
+            default:
+                break;
+        }
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool CConfigDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* combo = qobject_cast<QComboBox*>(watched);
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool dialogKey = key->key() == Qt::Key_Enter || key->key() == Qt::Key_Return ||
+                               key->key() == Qt::Key_Escape;
+        if (combo != nullptr && dialogKey && !combo->view()->isVisible()) {
+            keyPressEvent(static_cast<QKeyEvent*>(event));
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CConfigDlg::OnEnterKey() {
+    auto* button = qobject_cast<QPushButton*>(focusWidget());
+    if (button != nullptr && button->isEnabled()) {
+        button->click();
+        return;
+    }
+    OnOK();
+}
+
+void CConfigDlg::OnOK() {
+    if (!m_ops.UpdateData(true)) {
+        return;
+    }
+    accept();
+}
+
+void CConfigDlg::OnCancel() {
+    reject();
+}
+
+#ifdef _WIN32
+bool CConfigDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+    const MSG* msg = static_cast<const MSG*>(message);
+    if (msg->message == WM_DEVICECHANGE) {
+        *result = Dispatch(MSG_DEVICECHANGE, msg->wParam, msg->lParam,
+                           reinterpret_cast<const void*>(msg->lParam));
+        return true;
+    }
+    if (msg->message == WM_SYSCOMMAND && (msg->wParam & 0xFFF0) == IDM_ABOUTBOX) {
+        *result = Dispatch(MSG_SYSCOMMAND, msg->wParam, msg->lParam);
+        return true;
+    }
+    return QDialog::nativeEvent(eventType, message, result);
+}
+#else
+void CConfigDlg::contextMenuEvent(QContextMenuEvent* event) {
+    if (!m_systemMenu->isEmpty()) {
+        m_systemMenu->exec(event->globalPos());
+    }
+}
+#endif
+
+// ---------------------------------------------------------------------------------------
+// Dialog initialisation, system menu, painting
+
+bool CConfigDlg::OnInitDialog() {
+    // The framework's part: the members (all empty) go to the edits.
+    m_ops.UpdateData(false);
+
+    const std::string about = IDS_ABOUTBOX_TEXT;
+    if (!about.empty()) {
+#ifdef _WIN32
+        if (HMENU menu = GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE)) {
+            AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+            AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX,
+                        reinterpret_cast<LPCWSTR>(QString::fromUtf8(about).utf16()));
+        }
+#endif
+        m_systemMenu->addSeparator();
+        QAction* action = m_systemMenu->addAction(QString::fromUtf8(about));
+        connect(action, &QAction::triggered, this,
+                [this] { Dispatch(MSG_SYSCOMMAND, IDM_ABOUTBOX, 0); });
+    }
+
+    setWindowIcon(m_hIcon);  // big and small
+    m_hDevice = INVALID_DEVICE_HANDLE;
+
+    if (!RegisterForDeviceNotifications()) {
+        return false;
+    }
+    FillParameterLists();
+    for (const IdentityControl& item : IDENTITY_CONTROLS) {
+        m_ops.EnableWindow(item.edit, false);
+    }
+    RefreshDeviceList();
+    SerialDefaults = INITIAL_SERIAL_DEFAULTS;
+    return true;
+}
+
+void CConfigDlg::OnSysCommand(unsigned command) {
+    if ((command & 0xFFF0u) == IDM_ABOUTBOX) {
+        CAboutDlg about(this);
+        about.exec();
+        return;
+    }
+    DefaultSysCommand(command);
+}
+
+void CConfigDlg::DefaultSysCommand(unsigned command) {
+    switch (command & 0xFFF0u) {
+        case SC_CLOSE_COMMAND:
+            OnCancel();
+            break;
+        case SC_MINIMIZE_COMMAND:
+            showMinimized();
+            break;
+        case SC_RESTORE_COMMAND:
+            showNormal();
+            break;
+        default:
+            break;
+    }
+}
+
+QPoint CConfigDlg::MinimizedIconOrigin(QSize client, QSize icon) {
+    return QPoint((client.width() - icon.width() + 1) / 2,
+                  (client.height() - icon.height() + 1) / 2);
+}
+
+void CConfigDlg::OnPaint() {
+    if (!isMinimized()) {
+        return;  // default painting: Qt fills the background and the controls paint themselves
+    }
+    QPainter painter(this);
+    // WM_ICONERASEBKGND
+    painter.fillRect(rect(), palette().window());
+    const int extent = style()->pixelMetric(QStyle::PM_LargeIconSize, nullptr, this);
+    const QSize icon(extent, extent);
+    m_hIcon.paint(&painter, QRect(MinimizedIconOrigin(rect().size(), icon), icon));
+}
+
+const QIcon* CConfigDlg::OnQueryDragIcon() const {
+    return &m_hIcon;
+}
+
+// ---------------------------------------------------------------------------------------
+// Device discovery and hot-plug events
+
+void CConfigDlg::RefreshDeviceList() {
+    kx::SetLastError(0);
+    for (std::int32_t index = 0;
+         kx::GetLastError() != ERROR_NO_MORE_ITEMS && index < DEVICE_INDEX_LIMIT; ++index) {
+        std::array<char, DEVICE_PATH_BUFFER_SIZE> path{};
+        if (m_library.KX4701GetDevicePath(index, path.data(), DEVICE_PATH_BUFFER_SIZE) == 0) {
+            continue;
+        }
+        path.back() = '\0';  // a library that fills the whole buffer cannot overrun it
+        if (!m_probe.canOpenReadWrite(path.data())) {
+            continue;
+        }
+        UpperCaseInPlace(path.data(), std::strlen(path.data()));
+        m_ops.InsertString(IDC_DEVICE_COMBO, 0, path.data());
+        m_ops.SetWindowText(IDC_EVENT_TEXT, st::EVENT_DEVICE_FOUND);
+    }
+    m_ops.SetCurSel(IDC_DEVICE_COMBO, 0);
+}
+
+bool CConfigDlg::RegisterForDeviceNotifications() {
+    DEV_BROADCAST_DEVICEINTERFACE_A filter;
+    std::memset(&filter, 0, sizeof filter);
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_reserved = 0;
+    Guid guid{};
+    m_library.KX4701GetHidGuid(&guid);
+    static_assert(sizeof guid == sizeof filter.dbcc_classguid);
+    std::memcpy(&filter.dbcc_classguid, &guid, sizeof guid);
+    m_registered =
+        m_notifications.registerDeviceNotification(this, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    return m_registered;
+}
+
+std::intptr_t CConfigDlg::OnDeviceChange(std::uint32_t event, const void* record) {
+    std::uintptr_t code = 0;
+    switch (event) {
+        case DBT_DEVICEARRIVAL:
+            code = DEVICE_EVENT_ARRIVAL;
+            break;
+        case DBT_DEVICEREMOVEPENDING:
+            code = DEVICE_EVENT_REMOVE_PENDING;
+            break;
+        case DBT_DEVICEREMOVECOMPLETE:
+            code = DEVICE_EVENT_REMOVE_COMPLETE;
+            break;
+        default:
+            return 0;  // other events may carry no record; it is not looked at
+    }
+    if (record == nullptr) {
+        return 0;  // a record-less broadcast of these events is malformed; ignored
+    }
+    DEV_BROADCAST_HDR header;
+    std::memcpy(&header, record, sizeof header);
+    if (header.dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) {
+        return 0;
+    }
+    m_ops.PostMessage(WM_DEVICE_EVENT, code, 0);
+    return 0;
+}
+
+std::intptr_t CConfigDlg::OnDeviceEvent(std::uintptr_t code, std::intptr_t /*unused*/) {
+    if (code == DEVICE_EVENT_ARRIVAL) {
+        m_ops.SetWindowText(IDC_EVENT_TEXT, st::EVENT_HID_ARRIVED);
+        ShowStatus(st::DEVICE_ARRIVED_STATUS);
+    } else {
+        m_ops.SetWindowText(IDC_EVENT_TEXT, st::EVENT_HID_LEFT);
+        if (m_hDevice != INVALID_DEVICE_HANDLE) {
+            m_library.KX4701CloseDevice(m_hDevice);
+        }
+        ClearDeviceFields();
+        m_hDevice = INVALID_DEVICE_HANDLE;
+        m_ops.SetWindowText(IDC_OPEN_BUTTON, st::CAPTION_OPEN);
+        ShowStatus(st::DEVICE_LEFT_STATUS);
+    }
+    m_ops.ResetContent(IDC_DEVICE_COMBO);
+    RefreshDeviceList();
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// The open device and its identity read
+
+void CConfigDlg::ShowStatus(std::string_view message) {
+    m_ops.SetWindowText(IDC_STATUS, st::FormatStatus(message));
+}
+
+bool CConfigDlg::RequireOpenDevice() {
+    if (m_hDevice == INVALID_DEVICE_HANDLE) {
+        ShowStatus(st::DEVICE_NOT_OPEN);
+        return false;
+    }
+    return true;
+}
+
+void CConfigDlg::ClearDeviceFields() {
+    m_ops.SetWindowText(IDC_DEVICE_INFO, "");
+    m_ops.SetWindowText(IDC_VID_EDIT, "");
+    m_ops.SetWindowText(IDC_PID_EDIT, "");
+    m_ops.EnableWindow(IDC_VID_EDIT, false);
+    m_ops.EnableWindow(IDC_PID_EDIT, false);
+    m_ops.SetWindowText(IDC_MANUF_EDIT, "");
+    m_ops.SetWindowText(IDC_PRODUCT_EDIT, "");
+    m_ops.SetWindowText(IDC_SERIAL_EDIT, "");
+    m_ops.CheckDlgButton(IDC_MANUF_CHECK, false);
+    m_ops.CheckDlgButton(IDC_PRODUCT_CHECK, false);
+    m_ops.CheckDlgButton(IDC_SERIAL_CHECK, false);
+    m_ops.CheckDlgButton(IDC_VID_CHECK, false);
+    m_ops.CheckDlgButton(IDC_PID_CHECK, false);
+}
+
+void CConfigDlg::OnOpenButton() {
+    std::array<char, OPEN_CAPTION_BUFFER> caption{};
+    m_ops.GetWindowText(IDC_OPEN_BUTTON, caption.data(), OPEN_CAPTION_READ);
+
+    if (std::string_view(caption.data()) != st::CAPTION_OPEN) {
+        // Close path: the open device, whatever the list now selects.
+        if (m_hDevice != INVALID_DEVICE_HANDLE) {
+            m_library.KX4701CloseDevice(m_hDevice);
+        }
+        m_hDevice = INVALID_DEVICE_HANDLE;
+        ShowStatus(st::CLOSE_SUCCEEDED);
+        ClearDeviceFields();
+        m_ops.SetWindowText(IDC_OPEN_BUTTON, st::CAPTION_OPEN);
+        return;
+    }
+
+    if (m_ops.GetCount(IDC_DEVICE_COMBO) == 0) {
+        ShowStatus(st::NO_OPENABLE_DEVICE);
+        return;
+    }
+    const int selection = m_ops.GetCurSel(IDC_DEVICE_COMBO);
+    if (selection == -1) {
+        ShowStatus(st::SELECT_A_DEVICE);
+        return;
+    }
+    if (m_hDevice != INVALID_DEVICE_HANDLE) {
+        ShowStatus(st::DEVICE_ALREADY_OPEN);
+        return;
+    }
+    const std::string path = m_ops.GetLBText(IDC_DEVICE_COMBO, selection);
+    m_hDevice = m_library.KX4701OpenDevicePath(path.c_str());
+    if (m_hDevice == INVALID_DEVICE_HANDLE) {
+        ShowStatus(st::OPEN_FAILED);
+        return;
+    }
+    std::uint16_t vid = 0;
+    std::uint16_t pid = 0;
+    std::uint16_t version = 0;
+    if (m_library.KX4701GetAttributes(m_hDevice, &vid, &pid, &version) == 0) {
+        m_library.KX4701CloseDevice(m_hDevice);
+        m_hDevice = INVALID_DEVICE_HANDLE;
+        ShowStatus(st::ATTRIBUTES_FAILED);
+        return;
+    }
+    m_ops.SetWindowText(IDC_DEVICE_INFO, st::FormatDeviceInfo(vid, pid, version));
+    std::uint16_t inputLength = 0;
+    std::uint16_t outputLength = 0;
+    m_library.KX4701GetBufferLen(m_hDevice, &inputLength, &outputLength);
+    m_library.KX4701SetTimeOut(m_hDevice, 3000, 3000);
+    m_strVid = st::FormatHex4(vid);  // ASCII, so already CP936
+    m_strPid = st::FormatHex4(pid);
+    OnGetConfig();
+    ShowStatus(st::OPEN_SUCCEEDED);
+    m_ops.SetWindowText(IDC_OPEN_BUTTON, st::CAPTION_CLOSE);
+}
+
+void CConfigDlg::OnGetConfig() {
+    if (!RequireOpenDevice()) {
+        return;
+    }
+    // Zeroed before each read: a failed read shows an empty field, never an earlier
+    // read's text.
+    std::array<char16_t, STRING_BUFFER_UNITS> buffer{};
+    const int ok =
+        m_library.KX4701GetManufacturerString(m_hDevice, buffer.data(), STRING_BUFFER_UNITS);
+    ShowStatus(ok != 0 ? st::GET_CONFIG_SUCCEEDED : st::GET_CONFIG_FAILED);
+    m_strManufacturer = text::Utf16ToAnsi(buffer.data(), buffer.size());
+
+    buffer.fill(u'\0');
+    m_library.KX4701GetProductString(m_hDevice, buffer.data(), STRING_BUFFER_UNITS);
+    m_strProduct = text::Utf16ToAnsi(buffer.data(), buffer.size());
+
+    buffer.fill(u'\0');
+    m_library.KX4701GetSerialNumberString(m_hDevice, buffer.data(), STRING_BUFFER_UNITS);
+    m_strSerial = text::Utf16ToAnsi(buffer.data(), buffer.size());
+
+    m_ops.UpdateData(false);
+    m_ops.EnableWindow(IDC_MANUF_EDIT, true);
+    m_ops.CheckDlgButton(IDC_MANUF_CHECK, true);
+    m_ops.EnableWindow(IDC_PRODUCT_EDIT, true);
+    m_ops.CheckDlgButton(IDC_PRODUCT_CHECK, true);
+    m_ops.EnableWindow(IDC_SERIAL_EDIT, true);
+    m_ops.CheckDlgButton(IDC_SERIAL_CHECK, true);
+}
+
+// ---------------------------------------------------------------------------------------
+// Serial default parameters
+
+void CConfigDlg::FillParameterLists() {
+    for (const ParameterList list : PARAMETER_FILL_ORDER) {
+        const int id = ParameterListControl(list);
+        for (const CodeEntry& entry : ParameterTable(list)) {
+            m_ops.AddString(id, entry.text);
+        }
+        m_ops.SetCurSel(id, InitialSelection(list));
+    }
+}
+
+void CConfigDlg::OnSelectionChanged(ParameterList list, int comboId) {
+    const int selection = m_ops.GetCurSel(comboId);
+    if (selection < 0) {
+        return;  // nothing selected: the defaults stay as they are
+    }
+    ApplySelection(list, m_ops.GetLBText(comboId, selection), SerialDefaults);
+}
+
+void CConfigDlg::OnParityChanged() {
+    OnSelectionChanged(ParameterList::Parity, IDC_PARITY_COMBO);
+}
+void CConfigDlg::OnDataBitsChanged() {
+    OnSelectionChanged(ParameterList::DataBits, IDC_DATA_COMBO);
+}
+void CConfigDlg::OnBaudChanged() {
+    OnSelectionChanged(ParameterList::Baud, IDC_BAUD_COMBO);
+}
+void CConfigDlg::OnStopBitsChanged() {
+    OnSelectionChanged(ParameterList::StopBits, IDC_STOP_COMBO);
+}
+
+void CConfigDlg::OnSetDefaultRate() {
+    if (!RequireOpenDevice()) {
+        return;
+    }
+    const int ok = m_library.KX4701SetDefaultRate(
+        m_hDevice, SerialDefaults.baudCode, SerialDefaults.parityCode, SerialDefaults.stopBitsCode,
+        SerialDefaults.dataBitsCode, SerialDefaults.timingByte);
+    ShowStatus(ok != 0 ? st::SET_RATE_SUCCEEDED : st::SET_RATE_FAILED);
+}
+
+// ---------------------------------------------------------------------------------------
+// USB identity settings
+
+void CConfigDlg::OnIdentityCheck(int box) {
+    for (const IdentityControl& item : IDENTITY_CONTROLS) {
+        if (item.box == box) {
+            m_ops.EnableWindow(item.edit, m_ops.IsDlgButtonChecked(box));
+            return;
+        }
+    }
+}
+
+void CConfigDlg::OnSetConfig() {
+    if (!m_ops.UpdateData(true)) {
+        return;  // a text that cannot be sent; the message box has said which
+    }
+    if (!RequireOpenDevice()) {
+        return;
+    }
+    const IdentityInput input{
+        {m_ops.IsDlgButtonChecked(IDC_VID_CHECK), m_strVid},
+        {m_ops.IsDlgButtonChecked(IDC_PID_CHECK), m_strPid},
+        {m_ops.IsDlgButtonChecked(IDC_MANUF_CHECK), m_strManufacturer},
+        {m_ops.IsDlgButtonChecked(IDC_PRODUCT_CHECK), m_strProduct},
+        {m_ops.IsDlgButtonChecked(IDC_SERIAL_CHECK), m_strSerial},
+    };
+    auto result = BuildIdentityWrite(input);
+    if (const auto* failure = std::get_if<IdentityFailure>(&result)) {
+        m_ops.MessageBox(failure->message);
+        return;
+    }
+    IdentityWrite& write = std::get<IdentityWrite>(result);
+    // An unchecked item's default goes into its member, not into the edit.
+    m_strManufacturer = std::move(write.manufacturer);
+    m_strProduct = std::move(write.product);
+    m_strSerial = std::move(write.serial);
+    const int ok = m_library.KX4701SetDeviceCfg(
+        m_hDevice, write.vid, write.pid, IDENTITY_MAX_POWER, m_strManufacturer.data(),
+        ByteLength(m_strManufacturer), m_strProduct.data(), ByteLength(m_strProduct),
+        m_strSerial.data(), ByteLength(m_strSerial));
+    ShowStatus(ok != 0 ? st::SET_CONFIG_SUCCEEDED : st::SET_CONFIG_FAILED);
+}
+
+void CConfigDlg::OnFactoryReset() {
+    if (!RequireOpenDevice()) {
+        return;
+    }
+    const int ok = m_library.KX4701ResetToDefault(m_hDevice);
+    ShowStatus(ok != 0 ? st::FACTORY_RESET_SUCCEEDED : st::FACTORY_RESET_FAILED);
+}

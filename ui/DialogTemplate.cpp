@@ -1,0 +1,247 @@
+#include "ui/DialogTemplate.h"
+
+#include <algorithm>
+#include <array>
+
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "res/AppIcon.h"
+#include "ui/ControlIds.h"
+
+namespace kx::ui {
+namespace {
+
+constexpr std::uint32_t LABEL = STYLE_GROUP;
+constexpr std::uint32_t COMBO = STYLE_DROPDOWN | STYLE_VSCROLL;
+constexpr std::uint32_t EDIT = STYLE_BORDER | STYLE_AUTOHSCROLL;
+constexpr std::uint32_t READONLY_EDIT = EDIT | STYLE_READONLY;
+constexpr std::uint32_t CHECK = STYLE_AUTOCHECKBOX;
+constexpr std::uint32_t BUTTON = STYLE_TABSTOP;
+
+constexpr int NO_ID = IDC_STATIC_ID;
+
+// clang-format off
+constexpr std::array<ControlTemplate, 32> CONFIG_CONTROLS{{
+    {NO_ID, "", ControlKind::Label, "选择设备", {15, 20, 33, 8}, LABEL, "选择设备"},
+    {NO_ID, "", ControlKind::Label, "设备信息", {15, 40, 33, 8}, LABEL, "设备信息"},
+    {NO_ID, "", ControlKind::Label, "波特率", {15, 60, 33, 8}, LABEL, "波特率"},
+    {NO_ID, "", ControlKind::Label, "停止位", {15, 80, 33, 8}, LABEL, "停止位"},
+    {NO_ID, "", ControlKind::Label, "校验位", {144, 60, 25, 8}, LABEL, "校验位"},
+    {NO_ID, "", ControlKind::Label, "数据位", {144, 80, 33, 8}, LABEL, "数据位"},
+    {IDC_DEVICE_COMBO, "IDC_DEVICE_COMBO", ControlKind::ComboBox, "", {54, 18, 250, 72}, COMBO, "选择设备"},
+    {IDC_DEVICE_INFO, "IDC_DEVICE_INFO", ControlKind::Edit, "", {124, 38, 179, 12}, READONLY_EDIT, "设备信息"},
+    {IDC_EVENT_TEXT, "IDC_EVENT_TEXT", ControlKind::Edit, "", {54, 38, 68, 12}, READONLY_EDIT, "设备事件"},
+    {IDC_BAUD_COMBO, "IDC_BAUD_COMBO", ControlKind::ComboBox, "", {54, 58, 48, 76}, COMBO, "波特率"},
+    {IDC_STOP_COMBO, "IDC_STOP_COMBO", ControlKind::ComboBox, "", {54, 78, 48, 81}, COMBO, "停止位"},
+    {IDC_PARITY_COMBO, "IDC_PARITY_COMBO", ControlKind::ComboBox, "", {181, 58, 48, 88}, COMBO, "校验位"},
+    {IDC_DATA_COMBO, "IDC_DATA_COMBO", ControlKind::ComboBox, "", {181, 78, 48, 86}, COMBO, "数据位"},
+    {NO_ID, "", ControlKind::GroupBox, "设备信息", {7, 3, 305, 96}, STYLE_NONE, "设备信息"},
+    {IDC_VID_CHECK, "IDC_VID_CHECK", ControlKind::CheckBox, "VID:", {15, 120, 40, 10}, CHECK, "VID:"},
+    {IDC_VID_EDIT, "IDC_VID_EDIT", ControlKind::Edit, "", {55, 118, 48, 14}, EDIT, "VID:"},
+    {IDC_PID_CHECK, "IDC_PID_CHECK", ControlKind::CheckBox, "PID:", {144, 120, 35, 10}, CHECK, "PID:"},
+    {IDC_PID_EDIT, "IDC_PID_EDIT", ControlKind::Edit, "", {181, 118, 48, 14}, EDIT, "PID:"},
+    {NO_ID, "", ControlKind::GroupBox, "参数配置", {7, 102, 305, 99}, STYLE_NONE, "参数配置"},
+    {IDC_MANUF_CHECK, "IDC_MANUF_CHECK", ControlKind::CheckBox, "Manufacturer", {15, 138, 64, 10}, CHECK, "Manufacturer"},
+    {IDC_MANUF_EDIT, "IDC_MANUF_EDIT", ControlKind::Edit, "", {101, 137, 127, 12}, EDIT, "Manufacturer"},
+    {IDC_PRODUCT_CHECK, "IDC_PRODUCT_CHECK", ControlKind::CheckBox, "Product", {15, 159, 64, 10}, CHECK, "Product"},
+    {IDC_PRODUCT_EDIT, "IDC_PRODUCT_EDIT", ControlKind::Edit, "", {101, 158, 127, 12}, EDIT, "Product"},
+    {IDC_SERIAL_CHECK, "IDC_SERIAL_CHECK", ControlKind::CheckBox, "Serial", {15, 183, 64, 10}, CHECK, "Serial"},
+    {IDC_SERIAL_EDIT, "IDC_SERIAL_EDIT", ControlKind::Edit, "", {101, 183, 127, 12}, EDIT, "Serial"},
+    {IDC_OPEN_BUTTON, "IDC_OPEN_BUTTON", ControlKind::PushButton, "打开设备", {233, 55, 70, 18}, BUTTON, "打开设备"},
+    {IDC_SET_RATE_BUTTON, "IDC_SET_RATE_BUTTON", ControlKind::PushButton, "设置默认波特率", {233, 73, 70, 18}, BUTTON, "设置默认波特率"},
+    {IDC_SET_CFG_BUTTON, "IDC_SET_CFG_BUTTON", ControlKind::PushButton, "设置配置", {233, 156, 70, 18}, BUTTON, "设置配置"},
+    {IDC_GET_CFG_BUTTON, "IDC_GET_CFG_BUTTON", ControlKind::PushButton, "获取配置", {233, 176, 70, 18}, BUTTON, "获取配置"},
+    {IDC_FACTORY_BUTTON, "IDC_FACTORY_BUTTON", ControlKind::PushButton, "恢复出厂设置", {233, 136, 70, 18}, BUTTON, "恢复出厂设置"},
+    {NO_ID, "", ControlKind::GroupBox, "", {7, 200, 305, 24}, STYLE_NONE, "操作状态"},
+    {IDC_STATUS, "IDC_STATUS", ControlKind::Label, "操作状态:就绪", {15, 209, 283, 8}, LABEL, "操作状态:就绪"},
+}};
+
+constexpr std::array<ControlTemplate, 4> ABOUT_CONTROLS{{
+    {NO_ID, "", ControlKind::Icon, "", {11, 17, 20, 20}, STYLE_NONE, "KX4701CfgTool"},
+    {NO_ID, "", ControlKind::Label, "KX4701CfgTool 1.0 版", {40, 10, 119, 8}, LABEL | STYLE_NOPREFIX, "KX4701CfgTool 1.0 版"},
+    {NO_ID, "", ControlKind::Label, "HID 转串口芯片配置工具", {40, 25, 119, 8}, LABEL, "HID 转串口芯片配置工具"},
+    {IDOK_BUTTON, "IDOK", ControlKind::PushButton, "确定", {178, 7, 50, 14}, STYLE_GROUP | STYLE_TABSTOP | STYLE_DEFPUSHBUTTON, "确定"},
+}};
+// clang-format on
+
+constexpr DialogTemplate CONFIG_DIALOG{
+    IDD_CONFIG_DIALOG, "IDD_CONFIG_DIALOG", 319, 227, "KX4701配置工具", "宋体", 9, CONFIG_CONTROLS};
+constexpr DialogTemplate ABOUT_BOX{IDD_ABOUTBOX,        "IDD_ABOUTBOX", 235, 55,
+                                   "关于 KX4701SetCfg", "宋体",         9,   ABOUT_CONTROLS};
+
+// Windows' MulDiv for the non-negative values of dialog geometry: rounds half up.
+int MulDiv(int number, int numerator, int denominator) {
+    return static_cast<int>((static_cast<long long>(number) * numerator * 2 + denominator) /
+                            (2LL * denominator));
+}
+
+// A drop-down combo whose template height covers the opened list: the closed box is one
+// line high and the list gets the rest, as many whole rows as fit.
+class TemplateComboBox : public QComboBox {
+  public:
+    using QComboBox::QComboBox;
+
+    void showPopup() override {
+        const int dropped = property(DROPPED_HEIGHT_PROPERTY).toInt();
+        const int row = count() > 0 ? view()->sizeHintForRow(0) : 0;
+        if (row > 0) {
+            setMaxVisibleItems(std::max(1, dropped / row));
+        }
+        QComboBox::showPopup();
+    }
+};
+
+QWidget* CreateControl(QDialog& dialog, const ControlTemplate& control, const DialogUnits& units) {
+    const QString caption = QString::fromUtf8(control.caption);
+    const QRect rect = units.toPixels(control.rect);
+    QWidget* widget = nullptr;
+    switch (control.kind) {
+        case ControlKind::Label: {
+            auto* label = new QLabel(caption, &dialog);
+            label->setTextFormat(Qt::PlainText);
+            label->setFocusPolicy(Qt::NoFocus);
+            label->setGeometry(rect);
+            widget = label;
+            break;
+        }
+        case ControlKind::GroupBox: {
+            auto* box = new QGroupBox(caption, &dialog);
+            // Created after the controls it frames; like the system's group box it must
+            // neither hide them nor take their clicks.
+            box->setAttribute(Qt::WA_TransparentForMouseEvents);
+            box->setFocusPolicy(Qt::NoFocus);
+            box->setGeometry(rect);
+            widget = box;
+            break;
+        }
+        case ControlKind::Icon: {
+            auto* label = new QLabel(&dialog);
+            const QIcon icon = LoadApplicationIcon();
+            // An icon control takes the icon's own size (32 by 32), not the template's.
+            label->setPixmap(icon.pixmap(32, 32));
+            label->setFocusPolicy(Qt::NoFocus);
+            label->setGeometry(rect.x(), rect.y(), 32, 32);
+            widget = label;
+            break;
+        }
+        case ControlKind::ComboBox: {
+            auto* combo = new TemplateComboBox(&dialog);
+            combo->setEditable((control.styles & STYLE_DROPDOWN) != 0);
+            combo->setInsertPolicy(QComboBox::NoInsert);
+            combo->setDuplicatesEnabled(true);
+            combo->view()->setVerticalScrollBarPolicy((control.styles & STYLE_VSCROLL) != 0
+                                                          ? Qt::ScrollBarAsNeeded
+                                                          : Qt::ScrollBarAlwaysOff);
+            combo->setFocusPolicy((control.styles & STYLE_TABSTOP) != 0 ? Qt::StrongFocus
+                                                                        : Qt::ClickFocus);
+            const int closed = combo->sizeHint().height();
+            combo->setGeometry(rect.x(), rect.y(), rect.width(), closed);
+            combo->setProperty(DROPPED_HEIGHT_PROPERTY, std::max(0, rect.height() - closed));
+            widget = combo;
+            break;
+        }
+        case ControlKind::Edit: {
+            auto* edit = new QLineEdit(&dialog);
+            edit->setFrame((control.styles & STYLE_BORDER) != 0);
+            edit->setReadOnly((control.styles & STYLE_READONLY) != 0);
+            edit->setFocusPolicy((control.styles & STYLE_TABSTOP) != 0 ? Qt::StrongFocus
+                                                                       : Qt::ClickFocus);
+            edit->setGeometry(rect);
+            widget = edit;
+            break;
+        }
+        case ControlKind::CheckBox: {
+            auto* box = new QCheckBox(caption, &dialog);
+            box->setFocusPolicy((control.styles & STYLE_TABSTOP) != 0 ? Qt::StrongFocus
+                                                                      : Qt::ClickFocus);
+            box->setGeometry(rect);
+            widget = box;
+            break;
+        }
+        case ControlKind::PushButton: {
+            auto* button = new QPushButton(caption, &dialog);
+            // Enter is the dialog's business (see the dialog's key handling), not Qt's
+            // auto-default mechanism.
+            button->setAutoDefault(false);
+            button->setDefault((control.styles & STYLE_DEFPUSHBUTTON) != 0);
+            button->setFocusPolicy((control.styles & STYLE_TABSTOP) != 0 ? Qt::StrongFocus
+                                                                         : Qt::ClickFocus);
+            button->setGeometry(rect);
+            widget = button;
+            break;
+        }
+    }
+    widget->setObjectName(QString::fromUtf8(control.name));
+    widget->setProperty(CONTROL_ID_PROPERTY, control.id);
+    widget->setAccessibleName(QString::fromUtf8(control.accessibleName));
+    return widget;
+}
+
+}  // namespace
+
+const DialogTemplate& ConfigDialogTemplate() {
+    return CONFIG_DIALOG;
+}
+const DialogTemplate& AboutBoxTemplate() {
+    return ABOUT_BOX;
+}
+
+const ControlTemplate* FindControl(const DialogTemplate& tmpl, int id) {
+    const auto it = std::find_if(tmpl.controls.begin(), tmpl.controls.end(),
+                                 [id](const ControlTemplate& c) { return c.id == id; });
+    return it == tmpl.controls.end() ? nullptr : &*it;
+}
+
+QFont DialogFont(const DialogTemplate& tmpl) {
+    QFont font;
+    // The template's face first; SimSun is its Latin name; WenQuanYi Zen Hei is the CJK
+    // face the project installs.
+    font.setFamilies({QString::fromUtf8(tmpl.fontFace), QStringLiteral("SimSun"),
+                      QStringLiteral("WenQuanYi Zen Hei")});
+    font.setPointSize(tmpl.pointSize);
+    return font;
+}
+
+DialogUnits DialogUnits::ForFont(const QFont& font) {
+    const QFontMetrics metrics(font);
+    const int width = metrics.horizontalAdvance(
+        QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"));
+    return DialogUnits{(width / 26 + 1) / 2, metrics.height()};
+}
+
+int DialogUnits::toPixelsX(int dlu) const {
+    return MulDiv(dlu, avgCharWidth, 4);
+}
+int DialogUnits::toPixelsY(int dlu) const {
+    return MulDiv(dlu, charHeight, 8);
+}
+
+QRect DialogUnits::toPixels(const DluRect& rect) const {
+    return QRect(toPixelsX(rect.x), toPixelsY(rect.y), toPixelsX(rect.cx), toPixelsY(rect.cy));
+}
+
+std::vector<QWidget*> BuildDialog(QDialog& dialog, const DialogTemplate& tmpl) {
+    const QFont font = DialogFont(tmpl);
+    dialog.setFont(font);
+    dialog.setWindowTitle(QString::fromUtf8(tmpl.caption));
+    dialog.setProperty(CONTROL_ID_PROPERTY, tmpl.id);
+    const DialogUnits units = DialogUnits::ForFont(font);
+    dialog.setFixedSize(units.toPixelsX(tmpl.cx), units.toPixelsY(tmpl.cy));
+
+    std::vector<QWidget*> widgets;
+    widgets.reserve(tmpl.controls.size());
+    for (const ControlTemplate& control : tmpl.controls) {
+        widgets.push_back(CreateControl(dialog, control, units));
+    }
+    return widgets;
+}
+
+}  // namespace kx::ui

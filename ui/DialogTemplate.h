@@ -1,0 +1,111 @@
+#pragma once
+// Dialog templates as data (the resource script's DIALOGEX blocks) and the builder that
+// turns one into widgets on a QDialog, the way the system creates a dialog from its
+// template: controls in table order, positions in dialog units converted with the dialog
+// font's average character size.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include <QFont>
+#include <QRect>
+#include <QString>
+
+class QDialog;
+class QWidget;
+
+namespace kx::ui {
+
+enum class ControlKind {
+    Label,       // static text
+    GroupBox,    // frame with an optional caption
+    Icon,        // static icon showing the application icon
+    ComboBox,    // drop-down combo box with an editable text part
+    Edit,        // single-line edit
+    CheckBox,    // check box that toggles itself
+    PushButton,  // push button
+};
+
+// Style bits that matter for the controls' behaviour, named after the system's styles.
+enum Style : std::uint32_t {
+    STYLE_NONE = 0,
+    STYLE_TABSTOP = 1u << 0,        // WS_TABSTOP: reached with the Tab key
+    STYLE_GROUP = 1u << 1,          // WS_GROUP
+    STYLE_BORDER = 1u << 2,         // WS_BORDER
+    STYLE_VSCROLL = 1u << 3,        // WS_VSCROLL (combo lists)
+    STYLE_AUTOHSCROLL = 1u << 4,    // ES_AUTOHSCROLL / CBS_AUTOHSCROLL
+    STYLE_READONLY = 1u << 5,       // ES_READONLY
+    STYLE_AUTOCHECKBOX = 1u << 6,   // BS_AUTOCHECKBOX
+    STYLE_DEFPUSHBUTTON = 1u << 7,  // BS_DEFPUSHBUTTON
+    STYLE_NOPREFIX = 1u << 8,       // SS_NOPREFIX: '&' is shown, not a mnemonic
+    STYLE_DROPDOWN = 1u << 9,       // CBS_DROPDOWN: editable, not CBS_DROPDOWNLIST
+    STYLE_SORT = 1u << 10,          // CBS_SORT
+    STYLE_CENTERIMAGE = 1u << 11,   // SS_CENTERIMAGE
+};
+
+// x, y, width, height in dialog units.
+struct DluRect {
+    int x;
+    int y;
+    int cx;
+    int cy;
+    friend bool operator==(const DluRect&, const DluRect&) = default;
+};
+
+struct ControlTemplate {
+    int id;            // kx::IDC_STATIC_ID (-1) for controls without identifier
+    const char* name;  // IDC_ name, or "" for controls without identifier
+    ControlKind kind;
+    const char* caption;  // UTF-8
+    DluRect rect;
+    std::uint32_t styles;        // Style bits
+    const char* accessibleName;  // caption, or the label a caption-less control stands by
+};
+
+struct DialogTemplate {
+    int id;
+    const char* name;  // IDD_ name
+    int cx;            // dialog units
+    int cy;
+    const char* caption;
+    const char* fontFace;
+    int pointSize;
+    std::span<const ControlTemplate> controls;  // tab order
+};
+
+// IDD_CONFIG_DIALOG (102) and IDD_ABOUTBOX (100). Static data; never fails.
+const DialogTemplate& ConfigDialogTemplate();
+const DialogTemplate& AboutBoxTemplate();
+
+// The control of `id` in `tmpl`, or nullptr.
+const ControlTemplate* FindControl(const DialogTemplate& tmpl, int id);
+
+// The template's font: its face at its point size, falling back to an installed CJK face
+// when the face is missing.
+QFont DialogFont(const DialogTemplate& tmpl);
+
+// Dialog-unit base of a font, as the system computes it: the average width of the 52
+// Latin letters, rounded, and the character height in pixels.
+struct DialogUnits {
+    int avgCharWidth;
+    int charHeight;
+
+    static DialogUnits ForFont(const QFont& font);
+    // MulDiv rounding, as MapDialogRect does.
+    int toPixelsX(int dlu) const;
+    int toPixelsY(int dlu) const;
+    QRect toPixels(const DluRect& rect) const;
+};
+
+// Dynamic properties every built control carries.
+inline constexpr const char* CONTROL_ID_PROPERTY = "kxControlId";
+// For combo boxes: the pixel height of the opened list, from the template height.
+inline constexpr const char* DROPPED_HEIGHT_PROPERTY = "kxDroppedHeight";
+
+// Creates the template's controls on `dialog` in table order (so that focus chain and
+// accessibility tree follow it), sets caption, font and fixed client size, and returns the
+// widgets in table order. The dialog owns the widgets. Call once on an empty dialog.
+std::vector<QWidget*> BuildDialog(QDialog& dialog, const DialogTemplate& tmpl);
+
+}  // namespace kx::ui
