@@ -46,7 +46,7 @@ std::optional<DeviceNotification> TranslateUevent(const Uevent& uevent) {
     if (name.empty()) {
         return std::nullopt;
     }
-    return DeviceNotification{event, DeviceInterfaceRecord(HID_INTERFACE_CLASS, name)};
+    return DeviceNotification{event, DeviceInterfaceRecord(HID_CLASS_GUID, name)};
 }
 
 }  // namespace kx::hotplug

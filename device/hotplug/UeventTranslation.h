@@ -13,11 +13,8 @@
 
 namespace kx::hotplug {
 
-// The HID device-interface class, {4D1E55B2-F16F-11CF-88CB-001111000030}: hidraw nodes are
-// the HID interfaces, so every notification made here carries it.
-inline constexpr Guid HID_INTERFACE_CLASS{
-    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-
+// hidraw nodes are the HID interfaces: every notification made here carries
+// HID_CLASS_GUID (device/DeviceLibrary.h) as its class.
 inline constexpr std::string_view HIDRAW_SUBSYSTEM = "hidraw";
 
 // The fields of a uevent that matter here; an empty string is a missing field.

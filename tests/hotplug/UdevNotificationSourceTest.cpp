@@ -48,7 +48,7 @@ DEV_BROADCAST_DEVICEINTERFACE_A HidFilter() {
     DEV_BROADCAST_DEVICEINTERFACE_A filter{};
     filter.dbcc_size = sizeof filter;
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_classguid = HID_INTERFACE_CLASS;
+    filter.dbcc_classguid = HID_CLASS_GUID;
     return filter;
 }
 

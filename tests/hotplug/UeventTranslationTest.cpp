@@ -38,7 +38,7 @@ TEST(TranslateUevent, OnlyHidrawAddAndRemoveBecomeNotifications) {
         if (out) {
             EXPECT_EQ(out->event, *c.event);
             EXPECT_EQ(out->record.name(), c.name);
-            EXPECT_EQ(out->record.get()->dbcc_classguid, HID_INTERFACE_CLASS);
+            EXPECT_EQ(out->record.get()->dbcc_classguid, HID_CLASS_GUID);
         }
     }
 }
@@ -50,7 +50,7 @@ TEST(DeviceInterfaceRecord, KeepsTheWindowsHeaderLayout) {
     static_assert(offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_classguid) == 12);
     static_assert(offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name) == 28);
 
-    const DeviceInterfaceRecord record(HID_INTERFACE_CLASS, "/dev/hidraw12");
+    const DeviceInterfaceRecord record(HID_CLASS_GUID, "/dev/hidraw12");
     const auto* bytes = reinterpret_cast<const unsigned char*>(record.get());
     // As a window sees it: the common header first.
     const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(record.get());
@@ -71,7 +71,7 @@ TEST(DeviceInterfaceRecord, SizeIsNeverBelowTheHeader) {
         std::uint32_t size;
     } cases[] = {{"", 32}, {"a", 32}, {"abc", 32}, {"abcd", 33}, {"hidraw", 35}};
     for (const auto& c : cases) {
-        const DeviceInterfaceRecord record(HID_INTERFACE_CLASS, c.name);
+        const DeviceInterfaceRecord record(HID_CLASS_GUID, c.name);
         EXPECT_EQ(record.get()->dbcc_size, c.size) << c.name;
         EXPECT_EQ(record.name(), c.name);
     }
