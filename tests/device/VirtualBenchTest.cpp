@@ -1,0 +1,165 @@
+// The bench's own surface: notifications, enumeration order and counting, change
+// callbacks, replugging.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "device/BenchDevices.h"
+
+namespace kx::bench {
+namespace {
+
+struct Event {
+    std::uint32_t code;
+    std::uint32_t size, type;
+    Guid guid;
+};
+
+class RecordingSink : public DeviceChangeSink {
+  public:
+    void deliverDeviceChange(std::uint32_t event, const void* data) override {
+        Event e{event, 0, 0, {}};
+        if (data != nullptr) {
+            DEV_BROADCAST_DEVICEINTERFACE_A rec;
+            std::memcpy(&rec, data, sizeof rec);
+            e.size = rec.dbcc_size;
+            e.type = rec.dbcc_devicetype;
+            e.guid = rec.dbcc_classguid;
+        }
+        events.push_back(e);
+    }
+    std::vector<Event> events;
+};
+
+DEV_BROADCAST_DEVICEINTERFACE_A Filter(Guid guid = HID_CLASS_GUID) {
+    DEV_BROADCAST_DEVICEINTERFACE_A f{};
+    f.dbcc_size = sizeof f;
+    f.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    f.dbcc_classguid = guid;
+    return f;
+}
+
+TEST(VirtualBench, PlugAndUnplugNotifyRegisteredSinksSynchronously) {
+    VirtualBench bench;
+    RecordingSink sink;
+    const auto filter = Filter();
+    ASSERT_TRUE(bench.registerDeviceNotification(&sink, &filter, DEVICE_NOTIFY_WINDOW_HANDLE));
+    const int id = bench.plugChip();
+    ASSERT_EQ(sink.events.size(), 1u);
+    EXPECT_EQ(sink.events[0].code, DBT_DEVICEARRIVAL);
+    EXPECT_EQ(sink.events[0].size, 32u);
+    EXPECT_EQ(sink.events[0].type, DBT_DEVTYP_DEVICEINTERFACE);
+    EXPECT_EQ(sink.events[0].guid, HID_CLASS_GUID);
+    ASSERT_TRUE(bench.unplug(id));
+    ASSERT_EQ(sink.events.size(), 2u);
+    EXPECT_EQ(sink.events[1].code, DBT_DEVICEREMOVECOMPLETE);
+    EXPECT_FALSE(bench.unplug(id));
+    EXPECT_EQ(sink.events.size(), 2u);
+
+    bench.deliver(DBT_DEVNODES_CHANGED, nullptr);
+    ASSERT_EQ(sink.events.size(), 3u);
+    EXPECT_EQ(sink.events[2].code, DBT_DEVNODES_CHANGED);
+
+    bench.unregister(&sink);
+    bench.plugPlainHid();
+    EXPECT_EQ(sink.events.size(), 3u);
+}
+
+TEST(VirtualBench, RegistrationRefusesMalformedFiltersAndCanBeMadeToFail) {
+    VirtualBench bench;
+    RecordingSink sink;
+    auto filter = Filter();
+    filter.dbcc_devicetype = DBT_DEVTYP_VOLUME;
+    EXPECT_FALSE(bench.registerDeviceNotification(&sink, &filter, 0));
+    filter = Filter();
+    filter.dbcc_size = 12;
+    EXPECT_FALSE(bench.registerDeviceNotification(&sink, &filter, 0));
+    filter = Filter();
+    EXPECT_FALSE(bench.registerDeviceNotification(nullptr, &filter, 0));
+    EXPECT_FALSE(bench.registerDeviceNotification(&sink, nullptr, 0));
+    EXPECT_FALSE(bench.registerDeviceNotification(&sink, &filter, 0x100));
+    bench.setRegistrationFails(true);
+    EXPECT_FALSE(bench.registerDeviceNotification(&sink, &filter, 0));
+    EXPECT_EQ(bench.sinkCount(), 0u);
+    bench.plugChip();
+    EXPECT_TRUE(sink.events.empty());
+}
+
+TEST(VirtualBench, OtherInterfaceClassesHearNothing) {
+    VirtualBench bench;
+    RecordingSink other;
+    const auto filter = Filter(Guid{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}});
+    ASSERT_TRUE(bench.registerDeviceNotification(&other, &filter, 0));
+    bench.plugChip();
+    EXPECT_TRUE(other.events.empty());
+}
+
+TEST(VirtualBench, EnumeratesInPlugOrderAndCountsEveryWalk) {
+    VirtualBench bench;
+    const int a = bench.plugChip();
+    const int b = bench.plugPlainHid("Pad");
+    const int c = bench.plugChip({}, "custom://Path");
+    EXPECT_EQ(bench.plugChip({}, "custom://Path"), -1) << "two devices cannot share a path";
+    const std::vector<HidDeviceInfo> infos = bench.enumerate();
+    ASSERT_EQ(infos.size(), 3u);
+    EXPECT_EQ(infos[0].path, "vbench://kx4701/" + std::to_string(a));
+    EXPECT_EQ(infos[1].path, "vbench://hid/" + std::to_string(b));
+    EXPECT_EQ(infos[1].usagePage, 0x0001);
+    EXPECT_EQ(infos[1].usage, 0x0006);
+    EXPECT_EQ(infos[1].product, u"Pad");
+    EXPECT_EQ(infos[2].path, "custom://Path");
+    EXPECT_EQ(infos[0].usagePage, protocol::VENDOR_USAGE_PAGE);
+    EXPECT_EQ(bench.enumerationCount(), 1u);
+    bench.unplug(b);
+    EXPECT_EQ(bench.enumerate().size(), 2u);
+    EXPECT_EQ(bench.enumerationCount(), 2u);
+    ASSERT_TRUE(bench.replug(b));
+    EXPECT_EQ(bench.devices()[1].id, b) << "a replugged device keeps its place";
+    EXPECT_EQ(bench.devices()[2].id, c);
+}
+
+TEST(VirtualBench, ChangeListenerHearsPlugsHoldsAndStoredSettings) {
+    BenchDevices devices;
+    VirtualBench& bench = devices.bench();
+    int changes = 0;
+    bench.setChangeListener([&] { ++changes; });
+    const int id = bench.plugChip();
+    EXPECT_EQ(changes, 1);
+    bench.setHeld(id, true);
+    bench.setHeld(id, false);
+    EXPECT_EQ(changes, 3);
+    DeviceLibrary& lib = devices.library();
+    const DeviceHandle h = lib.KX4701OpenDevicePath(bench.device(id)->path.c_str());
+    EXPECT_EQ(changes, 3) << "identification stores nothing";
+    ASSERT_TRUE(lib.KX4701SetDefaultRate(h, 13, 4, 1, 4, 0x30));
+    EXPECT_EQ(changes, 4);
+    ASSERT_TRUE(lib.KX4701ResetToDefault(h));
+    EXPECT_EQ(changes, 5);
+    lib.KX4701CloseDevice(h);
+    bench.unplug(id);
+    EXPECT_EQ(changes, 6);
+}
+
+TEST(VirtualBench, ReplugKeepsStoredSettingsButNotOldConnections) {
+    VirtualBench bench;
+    ChipIdentity custom;
+    custom.product = "Custom";
+    const int id = bench.plugChip(custom);
+    auto connection = bench.open(bench.device(id)->path);
+    ASSERT_NE(connection, nullptr);
+    ASSERT_TRUE(bench.unplug(id));
+    EXPECT_FALSE(bench.device(id).has_value());
+    EXPECT_THROW(bench.faults(12345), std::out_of_range);
+    ASSERT_TRUE(bench.replug(id));
+    EXPECT_FALSE(bench.replug(id));
+    EXPECT_EQ(bench.device(id)->identity.product, "Custom");
+    std::uint16_t v = 0, p = 0, r = 0;
+    EXPECT_FALSE(connection->attributes(&v, &p, &r));
+    const std::uint8_t frame[64] = {protocol::REPORT_ID};
+    EXPECT_EQ(connection->sendFeatureReport(frame, sizeof frame, 10), -1);
+}
+
+}  // namespace
+}  // namespace kx::bench
