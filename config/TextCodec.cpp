@@ -1,6 +1,10 @@
 #include "config/TextCodec.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <iconv.h>
+#endif
 
 #include <bit>
 #include <cstdint>
@@ -12,6 +16,9 @@
 // directions, as in glibc's CP936 and GBK and in the Windows code page 936 table. U+0080, a
 // C1 control nobody types, then has no encoding of its own; it counts as unencodable, so
 // every byte sequence we produce decodes back to the text it came from.
+//
+// Linux converts with glibc's iconv ("CP936", or "GBK" where that name is missing);
+// Windows with the system's own code page 936.
 
 namespace kx::text {
 namespace {
@@ -19,8 +26,6 @@ namespace {
 using detail::INVALID_CODE_POINT;
 
 constexpr char32_t REPLACEMENT = 0xFFFD;
-constexpr const char* UTF32_NATIVE =
-    std::endian::native == std::endian::little ? "UTF-32LE" : "UTF-32BE";
 
 bool IsSurrogate(char32_t cp) {
     return cp >= 0xD800 && cp <= 0xDFFF;
@@ -28,6 +33,43 @@ bool IsSurrogate(char32_t cp) {
 bool IsScalar(char32_t cp) {
     return cp <= 0x10FFFF && !IsSurrogate(cp);
 }
+
+#ifdef _WIN32
+
+constexpr UINT CODE_PAGE_936 = 936;
+
+// The system's own code page 936 conversion; stateless, so nothing is kept per thread.
+class Backend {
+  public:
+    // Bytes of the scalar `cp` (not ASCII) in `out`, or 0 when it has no exact encoding.
+    std::size_t encode(char32_t cp, char (&out)[2]) {
+        wchar_t units[2];
+        int count = 1;
+        if (cp < 0x10000) {
+            units[0] = static_cast<wchar_t>(cp);
+        } else {
+            units[0] = static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
+            units[1] = static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+            count = 2;
+        }
+        BOOL usedDefault = FALSE;
+        const int got = WideCharToMultiByte(CODE_PAGE_936, WC_NO_BEST_FIT_CHARS, units, count, out,
+                                            2, nullptr, &usedDefault);
+        return got > 0 && !usedDefault ? static_cast<std::size_t>(got) : 0;
+    }
+    // The scalar that `length` (1 or 2) bytes stand for, or REPLACEMENT.
+    char32_t decode(const char* bytes, std::size_t length) {
+        wchar_t unit = 0;
+        const int got = MultiByteToWideChar(CODE_PAGE_936, MB_ERR_INVALID_CHARS, bytes,
+                                            static_cast<int>(length), &unit, 1);
+        return got == 1 && !IsSurrogate(unit) ? unit : REPLACEMENT;
+    }
+};
+
+#else
+
+constexpr const char* UTF32_NATIVE =
+    std::endian::native == std::endian::little ? "UTF-32LE" : "UTF-32BE";
 
 iconv_t OpenCp936(const char* to, const char* from) {
     // Prefer the code page's own name; GBK is the same table under its standards name.
@@ -39,19 +81,16 @@ iconv_t OpenCp936(const char* to, const char* from) {
     return cd;
 }
 
-// One pair of descriptors per thread (iconv state is not shareable), opened on first use
-// and reused; each conversion resets its descriptor first. If the system has neither
-// CP936 nor GBK, only ASCII converts: everything else counts as unencodable/invalid.
-class Cp936 {
+// One pair of iconv descriptors, opened once and reused; each conversion resets its
+// descriptor first. If the system has neither CP936 nor GBK, only ASCII converts:
+// everything else counts as unencodable or invalid.
+class Backend {
   public:
-    static Cp936& ForThisThread() {
-        thread_local Cp936 codec;
-        return codec;
-    }
-
-    Cp936(const Cp936&) = delete;
-    Cp936& operator=(const Cp936&) = delete;
-    ~Cp936() {
+    Backend()
+        : encoder_(OpenCp936("CP936", UTF32_NATIVE)), decoder_(OpenCp936(UTF32_NATIVE, "CP936")) {}
+    Backend(const Backend&) = delete;
+    Backend& operator=(const Backend&) = delete;
+    ~Backend() {
         if (encoder_ != INVALID) {
             iconv_close(encoder_);
         }
@@ -60,14 +99,9 @@ class Cp936 {
         }
     }
 
-    // Writes the CP936 bytes of the scalar `cp` into `out`; returns their count (1 or 2),
-    // or 0 when CP936 has no encoding for it.
+    // Bytes of the scalar `cp` (not ASCII) in `out`, or 0 when it has no exact encoding.
     std::size_t encode(char32_t cp, char (&out)[2]) {
-        if (cp < 0x80) {
-            out[0] = static_cast<char>(cp);
-            return 1;
-        }
-        if (encoder_ == INVALID || !IsScalar(cp)) {
+        if (encoder_ == INVALID) {
             return 0;
         }
         const auto unit = static_cast<std::uint32_t>(cp);
@@ -82,44 +116,22 @@ class Cp936 {
         return got;
     }
 
-    // Decodes one CP936 character at `pos` and advances past it. A lead byte with a byte
-    // in the trail range counts as one (possibly undefined) character, so an undefined
-    // pair never shifts the rest of the text; anything else invalid is one byte.
-    char32_t decode(std::string_view ansi, std::size_t& pos) {
-        const auto lead = static_cast<unsigned char>(ansi[pos]);
-        if (lead < 0x80) {
-            ++pos;
-            return lead;
-        }
-        std::size_t length = 1;
-        if (lead >= 0x81 && lead <= 0xFE && pos + 1 < ansi.size()) {
-            const auto trail = static_cast<unsigned char>(ansi[pos + 1]);
-            if (trail >= 0x40 && trail <= 0xFE && trail != 0x7F) {
-                length = 2;
-            }
-        }
-        if (length == 1 && lead != 0x80) {
-            ++pos;
+    // The scalar that `length` (1 or 2) bytes stand for, or REPLACEMENT.
+    char32_t decode(const char* bytes, std::size_t length) {
+        if (decoder_ == INVALID) {
             return REPLACEMENT;
         }
-        char32_t cp = REPLACEMENT;
-        if (decoder_ != INVALID) {
-            char produced[8];
-            if (run(decoder_, ansi.data() + pos, length, produced, sizeof produced) == 4) {
-                std::uint32_t unit = 0;
-                std::memcpy(&unit, produced, sizeof unit);
-                cp = IsScalar(unit) ? unit : REPLACEMENT;
-            }
+        char produced[8];
+        if (run(decoder_, bytes, length, produced, sizeof produced) != 4) {
+            return REPLACEMENT;
         }
-        pos += length;
-        return cp;
+        std::uint32_t unit = 0;
+        std::memcpy(&unit, produced, sizeof unit);
+        return IsScalar(unit) ? unit : REPLACEMENT;
     }
 
   private:
     static inline const iconv_t INVALID = reinterpret_cast<iconv_t>(-1);
-
-    Cp936()
-        : encoder_(OpenCp936("CP936", UTF32_NATIVE)), decoder_(OpenCp936(UTF32_NATIVE, "CP936")) {}
 
     // Converts all of `in` or nothing; returns the bytes produced, 0 on any failure
     // (including irreversible substitutions).
@@ -143,6 +155,58 @@ class Cp936 {
 
     iconv_t encoder_;
     iconv_t decoder_;
+};
+
+#endif
+
+// One codec per thread: iconv descriptors carry state and must not be shared.
+class Cp936 {
+  public:
+    static Cp936& ForThisThread() {
+        thread_local Cp936 codec;
+        return codec;
+    }
+
+    // Writes the CP936 bytes of `cp` into `out`; returns their count (1 or 2), or 0 when
+    // CP936 has no encoding for it (see the U+0080 choice above).
+    std::size_t encode(char32_t cp, char (&out)[2]) {
+        if (cp < 0x80) {
+            out[0] = static_cast<char>(cp);
+            return 1;
+        }
+        if (cp == 0x80 || !IsScalar(cp)) {
+            return 0;
+        }
+        return backend_.encode(cp, out);
+    }
+
+    // Decodes one CP936 character at `pos` and advances past it. A lead byte with a byte
+    // in the trail range counts as one (possibly undefined) character, so an undefined
+    // pair never shifts the rest of the text; anything else invalid is one byte.
+    char32_t decode(std::string_view ansi, std::size_t& pos) {
+        const auto lead = static_cast<unsigned char>(ansi[pos]);
+        if (lead < 0x80) {
+            ++pos;
+            return lead;
+        }
+        std::size_t length = 1;
+        if (lead >= 0x81 && lead <= 0xFE && pos + 1 < ansi.size()) {
+            const auto trail = static_cast<unsigned char>(ansi[pos + 1]);
+            if (trail >= 0x40 && trail <= 0xFE && trail != 0x7F) {
+                length = 2;
+            }
+        }
+        if (length == 1 && lead != 0x80) {
+            ++pos;
+            return REPLACEMENT;
+        }
+        const char32_t cp = backend_.decode(ansi.data() + pos, length);
+        pos += length;
+        return cp;
+    }
+
+  private:
+    Backend backend_;
 };
 
 void AppendUtf16(std::u16string& out, char32_t cp) {
