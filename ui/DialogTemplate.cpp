@@ -136,6 +136,14 @@ QWidget* CreateControl(QDialog& dialog, const ControlTemplate& control, const Di
             auto* combo = new TemplateComboBox(&dialog);
             combo->setEditable((control.styles & STYLE_DROPDOWN) != 0);
             combo->setInsertPolicy(QComboBox::NoInsert);
+            if (QLineEdit* edit = combo->lineEdit()) {
+                // Text typed into the edit part never selects an entry: no completion, and
+                // no matching of the text when editing ends or Enter is pressed (Qt would
+                // report that as a user selection).
+                combo->setCompleter(nullptr);
+                QObject::disconnect(edit, &QLineEdit::editingFinished, combo, nullptr);
+                QObject::disconnect(edit, &QLineEdit::returnPressed, combo, nullptr);
+            }
             combo->setDuplicatesEnabled(true);
             combo->view()->setVerticalScrollBarPolicy((control.styles & STYLE_VSCROLL) != 0
                                                           ? Qt::ScrollBarAsNeeded

@@ -63,7 +63,15 @@ TEST_F(SerialWrite, AllFourListsReachTheChip) {
 TEST_F(SerialWrite, ProgramSelectionsAndTypedTextChangeNothing) {
     ops().SetCurSel(IDC_BAUD_COMBO, 12);
     QTest::keyClicks(control<QComboBox>(IDC_PARITY_COMBO)->lineEdit(), "x");
+    // A typed text equal to an entry, then leaving the field or pressing Enter in it.
+    QLineEdit* dataEdit = control<QComboBox>(IDC_DATA_COMBO)->lineEdit();
+    dataEdit->setText(Q("5位"));
+    emit dataEdit->editingFinished();
+    emit dataEdit->returnPressed();
+    QTest::keyClicks(control<QComboBox>(IDC_STOP_COMBO)->lineEdit(), "2");
+    EXPECT_EQ(text(IDC_STOP_COMBO), "1位2");
     EXPECT_EQ(dlg->SerialDefaults, INITIAL_SERIAL_DEFAULTS);
+    EXPECT_EQ(ops().GetCurSel(IDC_DATA_COMBO), 3);
 }
 
 TEST_F(SerialWrite, KeyboardSelectionCountsAsAUserChoice) {
