@@ -155,6 +155,15 @@ TEST(BuildIdentityWrite, CheckedItemsAreParsedAndKept) {
     EXPECT_EQ(write, (IdentityWrite{0x1A2B, 0x00C1, "Maker", product, "0001"}));
 }
 
+TEST(BuildIdentityWrite, ChineseVidPassesTheLengthCheckAndGivesZero) {
+    IdentityInput in = AllChecked();
+    const std::string vid = Cp936("中文");
+    in.vid.text = vid;
+    const auto result = BuildIdentityWrite(in);
+    ASSERT_TRUE(std::holds_alternative<IdentityWrite>(result));
+    EXPECT_EQ(std::get<IdentityWrite>(result).vid, 0);
+}
+
 TEST(BuildIdentityWrite, OnlyTheFirstFailureInItemOrderIsReported) {
     const struct {
         const char* name;
