@@ -163,6 +163,7 @@ int VirtualBench::plugChip(const ChipIdentity& identity, std::string path) {
     d->path = std::move(path);
     d->chip = std::make_unique<VirtualChip>(identity);
     d->chip->onStoredChange = [this] { changed(); };
+    plugged_.emplace(d->path, d.get());
     devices_.emplace(id, std::move(d));
     broadcast(DBT_DEVICEARRIVAL);
     changed();
@@ -187,6 +188,7 @@ int VirtualBench::plugPlainHid(std::string product, std::string path) {
     d->plain.manufacturer = "Generic";
     d->plain.product = std::move(product);
     d->plain.serial.clear();
+    plugged_.emplace(d->path, d.get());
     devices_.emplace(id, std::move(d));
     broadcast(DBT_DEVICEARRIVAL);
     changed();
@@ -199,6 +201,7 @@ bool VirtualBench::unplug(int id) {
         return false;
     }
     d->plugged = false;
+    plugged_.erase(d->path);
     if (d->chip) {
         d->chip->powerCycle();
     }
@@ -213,6 +216,7 @@ bool VirtualBench::replug(int id) {
         return false;
     }
     d->plugged = true;
+    plugged_.emplace(d->path, d);
     ++d->generation;
     d->malformedCount = 0;
     broadcast(DBT_DEVICEARRIVAL);
@@ -342,12 +346,8 @@ const VirtualBench::Device* VirtualBench::find(int id) const {
 }
 
 VirtualBench::Device* VirtualBench::findPlugged(const std::string& path) {
-    for (const auto& [id, d] : devices_) {
-        if (d->plugged && d->path == path) {
-            return d.get();
-        }
-    }
-    return nullptr;
+    const auto it = plugged_.find(path);
+    return it == plugged_.end() ? nullptr : it->second;
 }
 
 bool VirtualBench::exchangeAllowed(Device& d) {

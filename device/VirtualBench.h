@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "device/DeviceNotify.h"
@@ -104,6 +105,9 @@ class VirtualBench : public HidBus, public DeviceNotificationSource {
     DeviceSnapshot snapshot(const Device& d) const;
 
     std::map<int, std::unique_ptr<Device>> devices_;  // by id = plug order
+    // The plugged devices by exact path: discovery probes every path, and a scan of
+    // devices_ per probe made a refresh quadratic in the number of devices.
+    std::unordered_map<std::string, Device*> plugged_;
     int nextId_ = 1;
     std::uint64_t enumerations_ = 0;
     bool registrationFails_ = false;
