@@ -1,0 +1,145 @@
+#include "bench/BenchSupport.h"
+
+#include <algorithm>
+#include <array>
+#include <stdexcept>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QStringList>
+
+#include "config/StatusTexts.h"
+#include "device/LastError.h"
+#include "ui/ConfigDlg.h"
+#include "ui/ControlIds.h"
+
+namespace kx::perf {
+
+class CountingBus::Connection : public HidConnection {
+  public:
+    Connection(std::unique_ptr<HidConnection> inner, Counts& counts)
+        : inner_(std::move(inner)), counts_(counts) {}
+
+    bool attributes(std::uint16_t* vendorId, std::uint16_t* productId,
+                    std::uint16_t* releaseNumber) override {
+        return inner_->attributes(vendorId, productId, releaseNumber);
+    }
+    bool readString(HidString which, char16_t* buffer, std::size_t units) override {
+        return inner_->readString(which, buffer, units);
+    }
+    int sendFeatureReport(const std::uint8_t* data, std::size_t length, int timeoutMs) override {
+        ++counts_.reportsSent;
+        return inner_->sendFeatureReport(data, length, timeoutMs);
+    }
+    int getFeatureReport(std::uint8_t* data, std::size_t length, int timeoutMs) override {
+        ++counts_.reportsReceived;
+        return inner_->getFeatureReport(data, length, timeoutMs);
+    }
+
+  private:
+    std::unique_ptr<HidConnection> inner_;
+    Counts& counts_;
+};
+
+std::vector<HidDeviceInfo> CountingBus::enumerate() {
+    ++counts_.enumerations;
+    return inner_.enumerate();
+}
+
+std::unique_ptr<HidConnection> CountingBus::open(const std::string& path) {
+    ++counts_.opens;
+    std::unique_ptr<HidConnection> connection = inner_.open(path);
+    if (!connection) {
+        return nullptr;
+    }
+    return std::make_unique<Connection>(std::move(connection), counts_);
+}
+
+bool CountingBus::canOpenReadWrite(const char* path) {
+    ++counts_.probes;
+    return inner_.canOpenReadWrite(path);
+}
+
+QApplication& BenchApplication(int& argc, char** argv) {
+    // The benches measure without a display; a platform chosen by the caller still wins.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    static QApplication application(argc, argv);
+    return application;
+}
+
+DialogRig::DialogRig(int chips) : bus_(bench_), library_(bus_) {
+    for (int i = 0; i < chips; ++i) {
+        const int id = bench_.plugChip();
+        if (id < 0) {
+            throw std::runtime_error("the bench refused a chip");
+        }
+        ids_.push_back(id);
+    }
+    dialog_ = std::make_unique<CConfigDlg>(library_, bus_, bench_);
+    dialog_->show();
+    drainEvents();
+    if (listedDevices() != chips) {
+        throw std::runtime_error("the dialog does not list every chip");
+    }
+}
+
+DialogRig::~DialogRig() {
+    // Closes any device the bench opened; the dialog itself leaves that to process end.
+    if (dialog_->m_hDevice != INVALID_DEVICE_HANDLE) {
+        library_.KX4701CloseDevice(dialog_->m_hDevice);
+    }
+    dialog_.reset();
+}
+
+void DialogRig::refresh() {
+    dialog_->Ops().ResetContent(IDC_DEVICE_COMBO);
+    dialog_->RefreshDeviceList();
+}
+
+void DialogRig::proposedRefresh() {
+    ui::WindowOps& ops = dialog_->Ops();
+    ops.ResetContent(IDC_DEVICE_COMBO);
+    QStringList found;
+    SetLastError(0);
+    for (std::int32_t index = 0;
+         GetLastError() != ERROR_NO_MORE_ITEMS && index < CConfigDlg::DEVICE_INDEX_LIMIT; ++index) {
+        std::array<char, DEVICE_PATH_BUFFER_SIZE> path{};
+        if (library_.KX4701GetDevicePath(index, path.data(), DEVICE_PATH_BUFFER_SIZE) == 0) {
+            continue;
+        }
+        path.back() = '\0';
+        if (!bus_.canOpenReadWrite(path.data())) {
+            continue;
+        }
+        for (char* c = path.data(); *c != '\0'; ++c) {
+            if (*c >= 'a' && *c <= 'z') {
+                *c = static_cast<char>(*c - 'a' + 'A');
+            }
+        }
+        found.append(QString::fromUtf8(path.data()));
+    }
+    if (!found.isEmpty()) {
+        std::reverse(found.begin(), found.end());
+        dialog_->m_comboDevice->insertItems(0, found);
+        ops.SetWindowText(IDC_EVENT_TEXT, status::EVENT_DEVICE_FOUND);
+    }
+    ops.SetCurSel(IDC_DEVICE_COMBO, 0);
+}
+
+void DialogRig::drainEvents() {
+    // Two passes: the first runs what was posted, the second the repaint it asked for.
+    for (int pass = 0; pass < 2; ++pass) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+}
+
+int DialogRig::listedDevices() {
+    return dialog_->Ops().GetCount(IDC_DEVICE_COMBO);
+}
+
+}  // namespace kx::perf

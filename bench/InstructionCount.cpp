@@ -1,0 +1,66 @@
+// kx_instruction_count: one measured operation for callgrind, whose instruction counts
+// repeat where wall times do not. Usage, under
+//   valgrind --tool=callgrind --instr-atstart=no --collect-atstart=no
+// kx_instruction_count refresh-1024 | refresh-1024-proposed | identity-write
+// The set-up and one warm-up run are not counted; only the operation itself is collected.
+// Without valgrind it runs the same steps uncounted. Exits 1 if the operation failed.
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <valgrind/callgrind.h>
+
+#include "bench/BenchSupport.h"
+#include "config/StatusTexts.h"
+#include "ui/ConfigDlg.h"
+#include "ui/ControlIds.h"
+
+namespace {
+
+int Measure(kx::perf::DialogRig& rig, void (*operation)(kx::perf::DialogRig&)) {
+    CALLGRIND_START_INSTRUMENTATION;
+    operation(rig);  // warm-up: caches, lazy initialisation
+    CALLGRIND_TOGGLE_COLLECT;
+    operation(rig);
+    CALLGRIND_TOGGLE_COLLECT;
+    CALLGRIND_STOP_INSTRUMENTATION;
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc == 2 ? argv[1] : "";
+    if (mode != "refresh-1024" && mode != "refresh-1024-proposed" && mode != "identity-write") {
+        std::fprintf(stderr, "usage: %s refresh-1024 | refresh-1024-proposed | identity-write\n",
+                     argv[0]);
+        return 2;
+    }
+    int qtArgc = 1;
+    kx::perf::BenchApplication(qtArgc, argv);
+
+    if (mode == "refresh-1024") {
+        kx::perf::DialogRig rig(1024);
+        Measure(rig, [](kx::perf::DialogRig& r) { r.refresh(); });
+        return rig.listedDevices() == 1024 ? 0 : 1;
+    }
+    if (mode == "refresh-1024-proposed") {
+        kx::perf::DialogRig rig(1024);
+        Measure(rig, [](kx::perf::DialogRig& r) { r.proposedRefresh(); });
+        return rig.listedDevices() == 1024 ? 0 : 1;
+    }
+    kx::perf::DialogRig rig(1);
+    rig.dialog().OnOpenButton();
+    if (rig.dialog().m_hDevice == kx::INVALID_DEVICE_HANDLE) {
+        std::fprintf(stderr, "the open failed\n");
+        return 1;
+    }
+    Measure(rig, [](kx::perf::DialogRig& r) { r.dialog().OnSetConfig(); });
+    const std::string status = rig.dialog().Ops().WindowText(kx::IDC_STATUS);
+    const bool succeeded = status == kx::status::FormatStatus(kx::status::SET_CONFIG_SUCCEEDED);
+    if (!succeeded) {
+        std::fprintf(stderr, "the identity write failed: %s\n", status.c_str());
+    }
+    return succeeded ? 0 : 1;
+}
