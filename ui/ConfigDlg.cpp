@@ -24,6 +24,9 @@
 #include "ui/MessageTable.h"
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #undef GetWindowText
 #undef MessageBox

@@ -6,8 +6,8 @@
 //
 // Ownership: the dialog borrows the library, the probe and the notification source; all
 // three must outlive it. It owns its controls and at most one open device handle (the
-// device is closed by the close path or a removal event; like the original, ending the
-// dialog leaves closing to the end of the process). Failures are reported only to the
+// device is closed by the close path or a removal event; ending the dialog leaves it to
+// the library, which releases every handle when it goes). Failures are reported only to the
 // user: on the status line, or in a message box for invalid input.
 
 #include <cstdint>

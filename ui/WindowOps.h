@@ -20,6 +20,9 @@
 
 #ifdef _WIN32
 // The system headers define these operation names as macros; the layer keeps its names.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #undef GetWindowText
 #undef MessageBox
