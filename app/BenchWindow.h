@@ -30,8 +30,9 @@ class BenchWindow : public QWidget {
         COLUMN_COUNT
     };
 
-    // Listens to `bench` for changes until destroyed; the bench must outlive the window.
-    // Nothing fails here: a button whose device has gone meanwhile does nothing.
+    // Takes the bench's one change listener until destroyed, so one window per bench; the
+    // bench must outlive the window. Nothing fails here: a button whose device has gone
+    // meanwhile does nothing.
     explicit BenchWindow(VirtualBench& bench, QWidget* parent = nullptr);
     ~BenchWindow() override;
 

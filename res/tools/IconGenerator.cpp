@@ -2,6 +2,8 @@
 // three committed forms: the SVG source, one PNG per size and the Windows icon file. One
 // shape list feeds both the SVG text and the QPainter rendering, so they cannot drift apart.
 //
+// Regenerate after changing a shape:
+//   cmake --build <build-dir> --target kx_icon_gen && <build-dir>/res/kx_icon_gen res
 // Usage: kx_icon_gen RES_DIR   (writes RES_DIR/kx4701setcfg.svg, RES_DIR/kx4701setcfg.ico
 // and RES_DIR/icons/kx4701setcfg-<size>.png). Exits non-zero, naming the file, if any
 // write fails.
