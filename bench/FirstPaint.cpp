@@ -12,6 +12,9 @@ void ReportPainted() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     const long long ns = static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+    timespec cpu{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
+    const long long cpuNs = static_cast<long long>(cpu.tv_sec) * 1000000000LL + cpu.tv_nsec;
     std::set<std::string> objects;
     std::ifstream maps("/proc/self/maps");
     std::string line;
@@ -25,7 +28,7 @@ void ReportPainted() {
             objects.insert(file);
         }
     }
-    std::printf("painted_ns=%lld libraries=%zu\n", ns, objects.size());
+    std::printf("painted_ns=%lld cpu_ns=%lld libraries=%zu\n", ns, cpuNs, objects.size());
     std::fflush(stdout);
 }
 

@@ -2,7 +2,8 @@
 // The start-up benchmark's finish line, shared by the tool's twin and the toolkit floor:
 // after a window's first paint has been handled, print one line to standard output and
 // close the window. The line is
-//   painted_ns=<CLOCK_MONOTONIC at that moment> libraries=<shared objects mapped>
+//   painted_ns=<CLOCK_MONOTONIC at that moment> cpu_ns=<process CPU time so far>
+//   libraries=<shared objects mapped>
 // and the launcher (StartupLauncher.cpp) subtracts its own clock reading taken just before
 // it started the process. Nothing here reports failure: a missing line is the launcher's
 // error to report.

@@ -1,7 +1,8 @@
 // kx_instruction_count: one measured operation for callgrind, whose instruction counts
 // repeat where wall times do not. Usage, under
 //   valgrind --tool=callgrind --instr-atstart=no --collect-atstart=no
-// kx_instruction_count refresh-1024 | refresh-1024-proposed | identity-write
+// kx_instruction_count refresh-<N>[-proposed] | identity-write
+// (N devices; -proposed: the batch-fill refresh of DialogRig::proposedRefresh)
 // The set-up and one warm-up run are not counted; only the operation itself is collected.
 // Without valgrind it runs the same steps uncounted. Exits 1 if the operation failed.
 
@@ -30,25 +31,40 @@ int Measure(kx::perf::DialogRig& rig, void (*operation)(kx::perf::DialogRig&)) {
 
 }  // namespace
 
+// "refresh-<N>" or "refresh-<N>-proposed": the device count, 0 if `mode` is neither.
+int RefreshDevices(const std::string& mode, bool* proposed) {
+    int n = 0;
+    int used = 0;
+    if (std::sscanf(mode.c_str(), "refresh-%d%n", &n, &used) != 1 || n < 1 || n > 4096) {
+        return 0;
+    }
+    const std::string rest = mode.substr(static_cast<std::size_t>(used));
+    if (rest != "" && rest != "-proposed") {
+        return 0;
+    }
+    *proposed = !rest.empty();
+    return n;
+}
+
 int main(int argc, char** argv) {
     const std::string mode = argc == 2 ? argv[1] : "";
-    if (mode != "refresh-1024" && mode != "refresh-1024-proposed" && mode != "identity-write") {
-        std::fprintf(stderr, "usage: %s refresh-1024 | refresh-1024-proposed | identity-write\n",
-                     argv[0]);
+    bool proposed = false;
+    const int devices = RefreshDevices(mode, &proposed);
+    if (devices == 0 && mode != "identity-write") {
+        std::fprintf(stderr, "usage: %s refresh-<N>[-proposed] | identity-write\n", argv[0]);
         return 2;
     }
     int qtArgc = 1;
     kx::perf::BenchApplication(qtArgc, argv);
 
-    if (mode == "refresh-1024") {
-        kx::perf::DialogRig rig(1024);
-        Measure(rig, [](kx::perf::DialogRig& r) { r.refresh(); });
-        return rig.listedDevices() == 1024 ? 0 : 1;
-    }
-    if (mode == "refresh-1024-proposed") {
-        kx::perf::DialogRig rig(1024);
-        Measure(rig, [](kx::perf::DialogRig& r) { r.proposedRefresh(); });
-        return rig.listedDevices() == 1024 ? 0 : 1;
+    if (devices > 0) {
+        kx::perf::DialogRig rig(devices);
+        if (proposed) {
+            Measure(rig, [](kx::perf::DialogRig& r) { r.proposedRefresh(); });
+        } else {
+            Measure(rig, [](kx::perf::DialogRig& r) { r.refresh(); });
+        }
+        return rig.listedDevices() == devices ? 0 : 1;
     }
     kx::perf::DialogRig rig(1);
     rig.dialog().OnOpenButton();

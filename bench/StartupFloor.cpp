@@ -1,5 +1,5 @@
 // kx_startup_floor: the toolkit's floor for start-up. A QApplication and one modal QDialog
-// with the configuration dialog's 31 controls, of the same kinds and captions, built the
+// with the configuration dialog's 32 controls, of the same kinds and captions, built the
 // plainest way Qt offers: no templates, no device stack, no icon, the default font. It
 // reports its first paint exactly as the tool's twin does.
 

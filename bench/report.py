@@ -45,7 +45,8 @@ def load_device(path):
             continue
         if b.get("error_occurred"):
             sys.exit(f"report: {b['name']} failed: {b.get('error_message')}")
-        name = b["run_name"]
+        # Options such as min_time are part of the name; the table names benchmarks without.
+        name = re.sub(r"/min_time:[0-9.]+$", "", b["run_name"])
         medians[name] = b
     return data["context"], medians
 
@@ -54,18 +55,21 @@ def load_startup(path):
     runs = {}
     with open(path, encoding="utf-8") as f:
         for line in f:
-            m = re.match(r"(\S+) start_ms=(\S+) cpu_ms=(\S+) peak_rss_kib=(\d+) "
-                         r"libraries=(\d+)", line)
+            m = re.match(r"(\S+) start_ms=(\S+) start_cpu_ms=(\S+) cpu_ms=(\S+) "
+                         r"peak_rss_kib=(\d+) libraries=(\d+)", line)
             if m:
+                # (wall to first paint, peak RSS, libraries, CPU of the run, CPU to paint)
                 runs.setdefault(os.path.basename(m.group(1)), []).append(
-                    (float(m.group(2)), int(m.group(4)), int(m.group(5)), float(m.group(3))))
+                    (float(m.group(2)), int(m.group(5)), int(m.group(6)), float(m.group(4)),
+                     float(m.group(3))))
     return runs
 
 
 def callgrind_total(path):
+    # With collection toggled on and off, "summary:" stays 0 and "totals:" holds the count.
     with open(path, encoding="utf-8", errors="replace") as f:
         for line in f:
-            if line.startswith(("totals:", "summary:")):
+            if line.startswith("totals:"):
                 return int(line.split()[1])
     sys.exit(f"report: no totals in {path}")
 
@@ -127,9 +131,9 @@ def main():
 
     context, dev = load_device(os.path.join(args.results, "device.json"))
     startup = load_startup(os.path.join(args.results, "startup.txt"))
-    cg_refresh = callgrind_total(os.path.join(args.results, "callgrind.refresh-1024"))
-    cg_identity = callgrind_total(os.path.join(args.results, "callgrind.identity-write"))
-    cg_proposed = callgrind_total(os.path.join(args.results, "callgrind.refresh-1024-proposed"))
+    cg = {mode: callgrind_total(os.path.join(args.results, f"callgrind.{mode}"))
+          for mode in ("refresh-128", "refresh-1024", "refresh-128-proposed",
+                       "refresh-1024-proposed", "identity-write")}
 
     rows = []  # (measure, figure, target, verdict)
 
@@ -138,9 +142,10 @@ def main():
         return to_ms(b["real_time"], b["time_unit"]), to_ms(b["cpu_time"], b["time_unit"])
 
     # The refresh never waits (no I/O on the bench), so its CPU time is what it takes on a
-    # core of its own; wall time on a shared machine adds other processes' turns. The
-    # targets are judged on CPU time; wall time is shown beside it.
-    def refresh_rows(bench, label):
+    # core of its own; wall time on a shared machine adds other processes' turns. The time
+    # target is judged on CPU time, wall time shown beside it. Growth is judged on
+    # instruction counts, which repeat exactly; the CPU-time ratio is shown beside it.
+    def refresh_rows(bench, label, mode_suffix):
         cpu_at = {}
         for n in (1, 16, 128, 1024):
             wall, cpu = ms(f"{bench}/{n}")
@@ -153,11 +158,14 @@ def main():
             rows.append((f"{label}, {n} device{'s' if n > 1 else ''}",
                          f"{cpu:.3f} ms CPU ({wall:.3f} ms wall), {enum:g} enumeration",
                          target, verdict(ok)))
-        growth = cpu_at[1024] / cpu_at[128]
-        rows.append((f"{label}, growth time(1024) / time(128)", f"{growth:.2f}",
+        big, small = cg[f"refresh-1024{mode_suffix}"], cg[f"refresh-128{mode_suffix}"]
+        growth = big / small
+        rows.append((f"{label}, growth 1024 / 128 devices",
+                     f"{growth:.2f} in instructions ({big:,} / {small:,}); "
+                     f"{cpu_at[1024] / cpu_at[128]:.2f} in CPU time",
                      f"at most {REFRESH_GROWTH_LIMIT:g}", verdict(growth <= REFRESH_GROWTH_LIMIT)))
 
-    refresh_rows("BM_Refresh", "Refresh as built")
+    refresh_rows("BM_Refresh", "Refresh as built", "")
     parts = []
     for n in (128, 1024):
         lib = ms(f"BM_DiscoveryLoop/{n}")[1]
@@ -166,7 +174,7 @@ def main():
         parts.append(f"{n}: library and probe {lib:.3f} ms, {n} single inserts {one:.3f} ms, "
                      f"one batch insert {batch:.3f} ms")
     rows.append(("Refresh parts (CPU)", "; ".join(parts), "where the time goes", "—"))
-    refresh_rows("BM_RefreshProposed", "Refresh with the batch fill")
+    refresh_rows("BM_RefreshProposed", "Refresh with the batch fill", "-proposed")
 
     for label, name in (("Open with identity read", "BM_OpenWithIdentityRead"),
                         ("Serial write", "BM_SerialWrite"),
@@ -194,10 +202,15 @@ def main():
     f_libs = max(r[2] for r in floor)
     t_cpu = statistics.median(r[3] for r in tool)
     f_cpu = statistics.median(r[3] for r in floor)
-    rows.append(("Start-up to first paint (median wall)",
-                 f"{t_ms:.1f} ms vs floor {f_ms:.1f} ms = {t_ms / f_ms:.2f}×",
-                 f"at most {STARTUP_LIMIT:g}×", verdict(t_ms <= STARTUP_LIMIT * f_ms)))
-    rows.append(("Start-up CPU time, whole run (median)",
+    t_paint = statistics.median(r[4] for r in tool)
+    f_paint = statistics.median(r[4] for r in floor)
+    # Judged on the CPU time until first paint, as the refresh is: start-up does no waiting
+    # of its own, and the wall time of a start on a shared machine follows the load.
+    rows.append(("Start-up to first paint (median CPU time; wall beside)",
+                 f"{t_paint:.1f} ms vs floor {f_paint:.1f} ms = {t_paint / f_paint:.2f}×; "
+                 f"wall {t_ms:.1f} ms vs {f_ms:.1f} ms = {t_ms / f_ms:.2f}×",
+                 f"at most {STARTUP_LIMIT:g}×", verdict(t_paint <= STARTUP_LIMIT * f_paint)))
+    rows.append(("CPU time of the whole run, start to exit (median)",
                  f"{t_cpu:.1f} ms vs floor {f_cpu:.1f} ms = {t_cpu / f_cpu:.2f}×",
                  "against the floor", "—"))
     rows.append(("Peak resident memory (median)",
@@ -217,12 +230,8 @@ def main():
     rows.append(("Shared libraries loaded at first paint (linked directly)",
                  f"{t_libs} ({r_needed}) vs floor {f_libs} ({f_needed})", "against the floor",
                  "—"))
-    rows.append(("Instructions, refresh with 1024 devices (callgrind)", f"{cg_refresh:,}",
+    rows.append(("Instructions, identity write (callgrind)", f"{cg['identity-write']:,}",
                  "measured", "—"))
-    rows.append(("Instructions, refresh with 1024 devices, batch fill (callgrind)",
-                 f"{cg_proposed:,}", "measured", "—"))
-    rows.append(("Instructions, identity write (callgrind)", f"{cg_identity:,}", "measured",
-                 "—"))
 
     table = ["| Measure | Figure | Target | Verdict |", "| --- | --- | --- | --- |"]
     table += [f"| {a} | {b} | {c} | {d} |" for a, b, c, d in rows]
