@@ -1,8 +1,11 @@
 #include "ui/ConfigDlg.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
 #include <variant>
+#include <vector>
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -336,6 +339,10 @@ const QIcon* CConfigDlg::OnQueryDragIcon() const {
 // Device discovery and hot-plug events
 
 void CConfigDlg::RefreshDeviceList() {
+    // Each hit goes to the top of the list, so the list ends in reverse discovery order.
+    // The hits are gathered and put in with one insertion: one at a time costs a combo
+    // box quadratic time on machines with many devices, for the same resulting list.
+    std::vector<std::string> found;
     kx::SetLastError(0);
     for (std::int32_t index = 0;
          kx::GetLastError() != ERROR_NO_MORE_ITEMS && index < DEVICE_INDEX_LIMIT; ++index) {
@@ -348,7 +355,11 @@ void CConfigDlg::RefreshDeviceList() {
             continue;
         }
         UpperCaseInPlace(path.data(), std::strlen(path.data()));
-        m_ops.InsertString(IDC_DEVICE_COMBO, 0, path.data());
+        found.emplace_back(path.data());
+    }
+    if (!found.empty()) {
+        std::reverse(found.begin(), found.end());
+        m_ops.InsertStrings(IDC_DEVICE_COMBO, 0, found);
         m_ops.SetWindowText(IDC_EVENT_TEXT, st::EVENT_DEVICE_FOUND);
     }
     m_ops.SetCurSel(IDC_DEVICE_COMBO, 0);

@@ -163,16 +163,29 @@ int WindowOps::AddString(int id, std::string_view utf8) {
 }
 
 int WindowOps::InsertString(int id, int index, std::string_view utf8) {
+    const std::string text(utf8);
+    return InsertStrings(id, index, std::span<const std::string>(&text, 1));
+}
+
+int WindowOps::InsertStrings(int id, int index, std::span<const std::string> utf8) {
     QComboBox* box = combo(id);
     if (index < -1 || index > box->count()) {
         return -1;
     }
     const int at = index == -1 ? box->count() : index;
+    if (utf8.empty()) {
+        return at;
+    }
+    QStringList texts;
+    texts.reserve(static_cast<qsizetype>(utf8.size()));
+    for (const std::string& text : utf8) {
+        texts.append(FromUtf8(text));
+    }
     // Qt selects the first entry put into an empty list; the system keeps "no selection"
     // and leaves the edit part alone.
     const bool hadSelection = box->currentIndex() != -1;
     const QString editText = box->currentText();
-    box->insertItem(at, FromUtf8(utf8));
+    box->insertItems(at, texts);
     if (!hadSelection && box->currentIndex() != -1) {
         box->setCurrentIndex(-1);
         if (box->isEditable()) {

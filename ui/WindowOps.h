@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -85,6 +86,9 @@ class WindowOps {
     // Combo boxes. Indexes and results follow CB_*: -1 means none / failure.
     int AddString(int id, std::string_view utf8);
     int InsertString(int id, int index, std::string_view utf8);
+    // Inserts all of `utf8` at `index` in one step, in the given order; same rules as
+    // InsertString. Returns the position of the first, or -1 for a bad index.
+    int InsertStrings(int id, int index, std::span<const std::string> utf8);
     void ResetContent(int id);
     int GetCount(int id) const;
     int GetCurSel(int id) const;
