@@ -150,30 +150,28 @@ VirtualBench::VirtualBench() = default;
 VirtualBench::~VirtualBench() = default;
 
 int VirtualBench::plugChip(const ChipIdentity& identity, std::string path) {
-    const int id = nextId_;
-    if (path.empty()) {
-        path = "vbench://kx4701/" + std::to_string(id);
-    }
-    if (findPlugged(path) != nullptr) {
-        return -1;
-    }
-    ++nextId_;
-    auto d = std::make_unique<Device>();
-    d->id = id;
-    d->path = std::move(path);
-    d->chip = std::make_unique<VirtualChip>(identity);
-    d->chip->onStoredChange = [this] { changed(); };
-    plugged_.emplace(d->path, d.get());
-    devices_.emplace(id, std::move(d));
-    broadcast(DBT_DEVICEARRIVAL);
-    changed();
-    return id;
+    return plug("vbench://kx4701/", std::move(path), [&](Device& d) {
+        d.chip = std::make_unique<VirtualChip>(identity);
+        d.chip->onStoredChange = [this] { changed(); };
+    });
 }
 
 int VirtualBench::plugPlainHid(std::string product, std::string path) {
+    return plug("vbench://hid/", std::move(path), [&](Device& d) {
+        d.plain.vid = PLAIN_VID;
+        d.plain.pid = PLAIN_PID;
+        d.plain.version = 0x0110;
+        d.plain.manufacturer = "Generic";
+        d.plain.product = std::move(product);
+        d.plain.serial.clear();
+    });
+}
+
+int VirtualBench::plug(std::string_view defaultPrefix, std::string path,
+                       const std::function<void(Device&)>& build) {
     const int id = nextId_;
     if (path.empty()) {
-        path = "vbench://hid/" + std::to_string(id);
+        path = std::string(defaultPrefix) + std::to_string(id);
     }
     if (findPlugged(path) != nullptr) {
         return -1;
@@ -182,12 +180,7 @@ int VirtualBench::plugPlainHid(std::string product, std::string path) {
     auto d = std::make_unique<Device>();
     d->id = id;
     d->path = std::move(path);
-    d->plain.vid = PLAIN_VID;
-    d->plain.pid = PLAIN_PID;
-    d->plain.version = 0x0110;
-    d->plain.manufacturer = "Generic";
-    d->plain.product = std::move(product);
-    d->plain.serial.clear();
+    build(*d);
     plugged_.emplace(d->path, d.get());
     devices_.emplace(id, std::move(d));
     broadcast(DBT_DEVICEARRIVAL);

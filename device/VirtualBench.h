@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -98,6 +99,9 @@ class VirtualBench : public HidBus, public DeviceNotificationSource {
     Device* find(int id);
     const Device* find(int id) const;
     Device* findPlugged(const std::string& path);
+    // Adds a device under `path` (or defaultPrefix + its id); -1 if that path is taken.
+    int plug(std::string_view defaultPrefix, std::string path,
+             const std::function<void(Device&)>& build);
     // Counts one report against the vanish fault; false (device gone) when it fires.
     bool exchangeAllowed(Device& d);
     void broadcast(std::uint32_t event);

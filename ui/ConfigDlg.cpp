@@ -26,17 +26,6 @@
 #include "ui/DialogTemplate.h"
 #include "ui/MessageTable.h"
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#undef GetWindowText
-#undef MessageBox
-#undef PostMessage
-#undef SetWindowText
-#endif
-
 using namespace kx;
 using namespace kx::ui;
 namespace st = kx::status;
