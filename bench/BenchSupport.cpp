@@ -1,17 +1,11 @@
 #include "bench/BenchSupport.h"
 
-#include <algorithm>
-#include <array>
 #include <stdexcept>
 
 #include <QApplication>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QStringList>
 
-#include "config/StatusTexts.h"
-#include "device/LastError.h"
 #include "ui/ConfigDlg.h"
 #include "ui/ControlIds.h"
 
@@ -98,36 +92,6 @@ DialogRig::~DialogRig() {
 void DialogRig::refresh() {
     dialog_->Ops().ResetContent(IDC_DEVICE_COMBO);
     dialog_->RefreshDeviceList();
-}
-
-void DialogRig::proposedRefresh() {
-    ui::WindowOps& ops = dialog_->Ops();
-    ops.ResetContent(IDC_DEVICE_COMBO);
-    QStringList found;
-    SetLastError(0);
-    for (std::int32_t index = 0;
-         GetLastError() != ERROR_NO_MORE_ITEMS && index < CConfigDlg::DEVICE_INDEX_LIMIT; ++index) {
-        std::array<char, DEVICE_PATH_BUFFER_SIZE> path{};
-        if (library_.KX4701GetDevicePath(index, path.data(), DEVICE_PATH_BUFFER_SIZE) == 0) {
-            continue;
-        }
-        path.back() = '\0';
-        if (!bus_.canOpenReadWrite(path.data())) {
-            continue;
-        }
-        for (char* c = path.data(); *c != '\0'; ++c) {
-            if (*c >= 'a' && *c <= 'z') {
-                *c = static_cast<char>(*c - 'a' + 'A');
-            }
-        }
-        found.append(QString::fromUtf8(path.data()));
-    }
-    if (!found.isEmpty()) {
-        std::reverse(found.begin(), found.end());
-        dialog_->m_comboDevice->insertItems(0, found);
-        ops.SetWindowText(IDC_EVENT_TEXT, status::EVENT_DEVICE_FOUND);
-    }
-    ops.SetCurSel(IDC_DEVICE_COMBO, 0);
 }
 
 void DialogRig::drainEvents() {

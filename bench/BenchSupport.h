@@ -69,11 +69,6 @@ class DialogRig {
 
     // Empties the device list and fills it again, as every device event does.
     void refresh();
-    // The same with the refresh proposed for the dialog: the same library and probe calls
-    // in the same order, but the found paths go into the list in one batch at the top
-    // (reversed, so the list reads as before) and the event text is set once. Same final
-    // list, selection and texts. Kept here until the dialog adopts it.
-    void proposedRefresh();
     // Runs every posted event, and what those post in turn, until none is left.
     static void drainEvents();
     // Entries in the device list now.

@@ -1,8 +1,7 @@
 // kx_instruction_count: one measured operation for callgrind, whose instruction counts
 // repeat where wall times do not. Usage, under
 //   valgrind --tool=callgrind --instr-atstart=no --collect-atstart=no
-// kx_instruction_count refresh-<N>[-proposed] | identity-write
-// (N devices; -proposed: the batch-fill refresh of DialogRig::proposedRefresh)
+// kx_instruction_count refresh-<N> | identity-write   (N devices)
 // The set-up and one warm-up run are not counted; only the operation itself is collected.
 // Without valgrind it runs the same steps uncounted. Exits 1 if the operation failed.
 
@@ -31,27 +30,22 @@ int Measure(kx::perf::DialogRig& rig, void (*operation)(kx::perf::DialogRig&)) {
 
 }  // namespace
 
-// "refresh-<N>" or "refresh-<N>-proposed": the device count, 0 if `mode` is neither.
-int RefreshDevices(const std::string& mode, bool* proposed) {
+// "refresh-<N>": the device count, 0 if `mode` is not that.
+int RefreshDevices(const std::string& mode) {
     int n = 0;
     int used = 0;
-    if (std::sscanf(mode.c_str(), "refresh-%d%n", &n, &used) != 1 || n < 1 || n > 4096) {
+    if (std::sscanf(mode.c_str(), "refresh-%d%n", &n, &used) != 1 || n < 1 || n > 4096 ||
+        static_cast<std::size_t>(used) != mode.size()) {
         return 0;
     }
-    const std::string rest = mode.substr(static_cast<std::size_t>(used));
-    if (rest != "" && rest != "-proposed") {
-        return 0;
-    }
-    *proposed = !rest.empty();
     return n;
 }
 
 int main(int argc, char** argv) {
     const std::string mode = argc == 2 ? argv[1] : "";
-    bool proposed = false;
-    const int devices = RefreshDevices(mode, &proposed);
+    const int devices = RefreshDevices(mode);
     if (devices == 0 && mode != "identity-write") {
-        std::fprintf(stderr, "usage: %s refresh-<N>[-proposed] | identity-write\n", argv[0]);
+        std::fprintf(stderr, "usage: %s refresh-<N> | identity-write\n", argv[0]);
         return 2;
     }
     int qtArgc = 1;
@@ -59,11 +53,7 @@ int main(int argc, char** argv) {
 
     if (devices > 0) {
         kx::perf::DialogRig rig(devices);
-        if (proposed) {
-            Measure(rig, [](kx::perf::DialogRig& r) { r.proposedRefresh(); });
-        } else {
-            Measure(rig, [](kx::perf::DialogRig& r) { r.refresh(); });
-        }
+        Measure(rig, [](kx::perf::DialogRig& r) { r.refresh(); });
         return rig.listedDevices() == devices ? 0 : 1;
     }
     kx::perf::DialogRig rig(1);

@@ -132,8 +132,7 @@ def main():
     context, dev = load_device(os.path.join(args.results, "device.json"))
     startup = load_startup(os.path.join(args.results, "startup.txt"))
     cg = {mode: callgrind_total(os.path.join(args.results, f"callgrind.{mode}"))
-          for mode in ("refresh-128", "refresh-1024", "refresh-128-proposed",
-                       "refresh-1024-proposed", "identity-write")}
+          for mode in ("refresh-128", "refresh-1024", "identity-write")}
 
     rows = []  # (measure, figure, target, verdict)
 
@@ -174,7 +173,6 @@ def main():
         parts.append(f"{n}: library and probe {lib:.3f} ms, {n} single inserts {one:.3f} ms, "
                      f"one batch insert {batch:.3f} ms")
     rows.append(("Refresh parts (CPU)", "; ".join(parts), "where the time goes", "—"))
-    refresh_rows("BM_RefreshProposed", "Refresh with the batch fill", "-proposed")
 
     for label, name in (("Open with identity read", "BM_OpenWithIdentityRead"),
                         ("Serial write", "BM_SerialWrite"),
