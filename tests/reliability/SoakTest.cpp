@@ -118,7 +118,14 @@ class Soak : public DialogTest {
 
     std::string opened;  // the list text of the entry the dialog opened
 
+    // A bench holds a handful of devices: past this, a plug becomes an unplug.
+    static constexpr std::size_t MAX_PLUGGED = 6;
+
     void Do(Action a) {
+        if ((a == PlugChip || a == PlugKeyboard || a == Replug) &&
+            bench.devices().size() >= MAX_PLUGGED) {
+            a = Unplug;
+        }
         QComboBox* combos[] = {
             control<QComboBox>(IDC_BAUD_COMBO), control<QComboBox>(IDC_PARITY_COMBO),
             control<QComboBox>(IDC_STOP_COMBO), control<QComboBox>(IDC_DATA_COMBO)};
@@ -176,8 +183,8 @@ class Soak : public DialogTest {
                 ids.push_back(bench.plugPlainHid());
                 break;
             case Unplug:
-                if (!ids.empty()) {
-                    bench.unplug(ids[Pick(static_cast<int>(ids.size()))]);
+                if (const auto devices = bench.devices(); !devices.empty()) {
+                    bench.unplug(devices[Pick(static_cast<int>(devices.size()))].id);
                 }
                 break;
             case Replug:
