@@ -126,6 +126,7 @@ class Soak : public DialogTest {
             bench.devices().size() >= MAX_PLUGGED) {
             a = Unplug;
         }
+        ++counts[a];
         QComboBox* combos[] = {
             control<QComboBox>(IDC_BAUD_COMBO), control<QComboBox>(IDC_PARITY_COMBO),
             control<QComboBox>(IDC_STOP_COMBO), control<QComboBox>(IDC_DATA_COMBO)};
@@ -270,7 +271,6 @@ TEST_F(Soak, TenThousandRandomActionsKeepTheDialogConsistent) {
     expectedList = Openable();
     for (int step = 0; step < STEPS; ++step) {
         const Action a = Draw();
-        ++counts[a];
         SCOPED_TRACE("seed " + std::to_string(SEED) + ", step " + std::to_string(step) + ": " +
                      ACTION_NAMES[a]);
         const int openBefore = OpenDevice();
