@@ -111,14 +111,14 @@ class ScriptedConnection : public HidConnection {
         const std::size_t extra = s_.in.ConsumeIntegralInRange<std::size_t>(0, 80);
         const std::vector<std::uint8_t> tail = s_.in.ConsumeBytes<std::uint8_t>(extra);
         reply.insert(reply.end(), tail.begin(), tail.end());
+        const std::size_t n = std::min(reply.size(), length);
         if (s_.opening) {
-            const proto::ReplyResult r = proto::DecodeReply(reply.data(), reply.size());
+            const proto::ReplyResult r = proto::DecodeReply(reply.data(), n);
             if (r.ok() && (r.reply.cmd != (s_.lastSent[1]) || r.reply.seq != s_.lastSent[2] ||
                            r.reply.status == proto::Status::Busy)) {
                 return -1;
             }
         }
-        const std::size_t n = std::min(reply.size(), length);
         std::copy_n(reply.begin(), n, data);
         s_.lastReply.assign(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(n));
         return static_cast<int>(n);
