@@ -59,8 +59,10 @@ std::optional<std::string_view> ValidateIdentityText(IdentityItem item, std::str
 
 namespace {
 
-std::optional<IdentityFailure> TakeHex(IdentityItem item, const IdentityField& field,
-                                       std::uint16_t fallback, std::uint16_t& value) {
+// An unchecked box takes the default; a checked one its validated text, converted by `parse`.
+template <typename Value, typename Default, typename Parse>
+std::optional<IdentityFailure> Take(IdentityItem item, const IdentityField& field, Default fallback,
+                                    Value& value, Parse parse) {
     if (!field.checked) {
         value = fallback;
         return std::nullopt;
@@ -68,21 +70,18 @@ std::optional<IdentityFailure> TakeHex(IdentityItem item, const IdentityField& f
     if (auto message = ValidateIdentityText(item, field.text)) {
         return IdentityFailure{item, *message};
     }
-    value = ParseHex16(field.text);
+    value = parse(field.text);
     return std::nullopt;
+}
+
+std::optional<IdentityFailure> TakeHex(IdentityItem item, const IdentityField& field,
+                                       std::uint16_t fallback, std::uint16_t& value) {
+    return Take(item, field, fallback, value, [](std::string_view t) { return ParseHex16(t); });
 }
 
 std::optional<IdentityFailure> TakeString(IdentityItem item, const IdentityField& field,
                                           std::string_view fallback, std::string& value) {
-    if (!field.checked) {
-        value = fallback;
-        return std::nullopt;
-    }
-    if (auto message = ValidateIdentityText(item, field.text)) {
-        return IdentityFailure{item, *message};
-    }
-    value = field.text;
-    return std::nullopt;
+    return Take(item, field, fallback, value, [](std::string_view t) { return std::string(t); });
 }
 
 }  // namespace

@@ -173,16 +173,10 @@ TEST_F(FaultInjection, AChipThatStopsAnsweringFailsEachWriteAfterTheTimeout) {
     OpenSelected();
     ASSERT_EQ(library.timeouts.back(), (std::pair<std::uint32_t, std::uint32_t>{3000, 3000}));
     bench.faults(id).silent = true;
-    const struct {
-        int button;
-        const char* failed;
-    } writes[] = {{IDC_SET_RATE_BUTTON, "设置默认串口参数失败!"},
-                  {IDC_SET_CFG_BUTTON, "参数设置失败!"},
-                  {IDC_FACTORY_BUTTON, "恢复出厂设置失败!"}};
-    for (const auto& w : writes) {
+    for (const auto& w : WRITE_COMMANDS) {
         SetLastError(0);
         Click(w.button);
-        EXPECT_EQ(status(), std::string("操作状态:") + w.failed);
+        EXPECT_EQ(status(), w.failedStatus);
         // Only a deadline that passed gives this error; a device error would give another.
         EXPECT_EQ(GetLastError(), ERROR_TIMEOUT_CODE);
         EXPECT_NE(dlg->m_hDevice, INVALID_DEVICE_HANDLE);

@@ -160,19 +160,13 @@ TEST_F(HostileDevice, EveryBrokenReplyFailsEachWriteWithItsMessageAndKeepsTheDia
     Open();
     // An identity that differs from the chip's, so that an applied write would show.
     dlg->Ops().SetWindowText(IDC_MANUF_EDIT, "Hostile");
-    const struct {
-        int button;
-        const char* failed;
-    } writes[] = {{IDC_SET_RATE_BUTTON, "操作状态:设置默认串口参数失败!"},
-                  {IDC_SET_CFG_BUTTON, "操作状态:参数设置失败!"},
-                  {IDC_FACTORY_BUTTON, "操作状态:恢复出厂设置失败!"}};
     for (const BadReply& bad : BadReplies()) {
-        for (const auto& w : writes) {
+        for (const auto& w : WRITE_COMMANDS) {
             SCOPED_TRACE(std::string(bad.name) + ", button " + std::to_string(w.button));
             bus.tampering.reply = bad.change;
             SetLastError(0);
             Click(w.button);
-            EXPECT_EQ(status(), w.failed);
+            EXPECT_EQ(status(), w.failedStatus);
             EXPECT_EQ(GetLastError(), bad.lastError);
             ExpectStillOpen();
             // The identity write stops at its first report: no commit, nothing applied.

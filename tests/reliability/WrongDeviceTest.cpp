@@ -26,16 +26,10 @@ class WrongDevice : public DialogTest {
     // keyboard has no serial number: one is typed so that the identity passes the rules.
     void EveryWriteFails() {
         Type(IDC_SERIAL_EDIT, "0001");
-        const struct {
-            int button;
-            const char* failed;
-        } writes[] = {{IDC_SET_RATE_BUTTON, "操作状态:设置默认串口参数失败!"},
-                      {IDC_SET_CFG_BUTTON, "操作状态:参数设置失败!"},
-                      {IDC_FACTORY_BUTTON, "操作状态:恢复出厂设置失败!"}};
-        for (const auto& w : writes) {
+        for (const auto& w : WRITE_COMMANDS) {
             SetLastError(0);
             Click(w.button);
-            EXPECT_EQ(status(), w.failed);
+            EXPECT_EQ(status(), w.failedStatus);
             EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED_CODE);
             EXPECT_NE(dlg->m_hDevice, INVALID_DEVICE_HANDLE);  // still open, still usable
         }

@@ -26,6 +26,17 @@
 
 namespace kx::uitest {
 
+// The three commands that write to a chip, with the status line each shows on failure.
+struct WriteCommand {
+    int button;
+    const char* failedStatus;
+};
+inline constexpr WriteCommand WRITE_COMMANDS[] = {
+    {IDC_SET_RATE_BUTTON, "操作状态:设置默认串口参数失败!"},
+    {IDC_SET_CFG_BUTTON, "操作状态:参数设置失败!"},
+    {IDC_FACTORY_BUTTON, "操作状态:恢复出厂设置失败!"},
+};
+
 inline QApplication& App() {
     static int argc = 1;
     static char name[] = "kx_ui_test";
