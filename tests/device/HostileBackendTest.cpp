@@ -31,8 +31,9 @@ Bytes Final(const Frame& req, Status status = Status::Ok) {
 // A well-behaved chip for IDENTIFY, `replier` for everything else.
 struct ScriptedDevice {
     Replier replier = [](const Frame& req) { return Final(req); };
-    std::u16string strings;  // what readString writes, unit for unit, up to the bound
-    bool terminate = true;   // whether readString terminates within the bound
+    std::u16string strings;    // what readString writes, unit for unit, up to the bound
+    bool terminate = true;     // whether readString terminates within the bound
+    bool stringsFail = false;  // readString writes its text and then reports failure
     Bytes identifyPayload = {'K', 'X', 'C', 'H', 0x01, 0x47, 0x00, 0x01};
     int requests = 0;
 };
@@ -54,7 +55,7 @@ class ScriptedConnection : public HidConnection {
         if (d_.terminate && d_.strings.size() < units) {
             buffer[d_.strings.size()] = 0;
         }
-        return true;
+        return !d_.stringsFail;
     }
     int sendFeatureReport(const std::uint8_t* data, std::size_t length, int) override {
         std::copy_n(data, std::min(length, last_.size()), last_.begin());
@@ -257,6 +258,11 @@ TEST_F(HostileBackend, UnterminatedAndInvalidStringsStayWithinTheBound) {
         EXPECT_EQ(std::u16string(buffer.data()), r.expected) << r.name;
         EXPECT_EQ(std::u16string(buffer.begin() + 8, buffer.end()), u"####") << r.name;
     }
+    // A failed read hands back nothing of what the device wrote.
+    bus.device.stringsFail = true;
+    std::array<char16_t, 8> buffer{};
+    EXPECT_EQ(lib.KX4701GetProductString(h, buffer.data(), buffer.size()), 0);
+    EXPECT_EQ(buffer[0], 0);
     lib.KX4701CloseDevice(h);
 }
 

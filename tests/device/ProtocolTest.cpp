@@ -104,20 +104,13 @@ TEST(ProtocolEncode, IdentityHeaderRoundTripsAndIsValidated) {
 // ---- Reply decoding ---------------------------------------------------------------------
 
 TEST(ProtocolDecodeReply, WellFormedRepliesRoundTrip) {
-    for (std::uint8_t s = 0; s <= 7; ++s) {
-        const Frame f = EncodeReply(0x02, 99, static_cast<Status>(s), Bytes{1, 2, 3});
-        const ReplyResult r = Decode(Bytes(f.begin(), f.end()));
-        ASSERT_TRUE(r.ok()) << int(s);
-        EXPECT_TRUE(r.reply.answers(Command::SetDefaultRate, 99));
-        EXPECT_FALSE(r.reply.answers(Command::SetDefaultRate, 98));
-        EXPECT_FALSE(r.reply.answers(Command::Identify, 99));
-        EXPECT_EQ(r.reply.status, static_cast<Status>(s));
-        EXPECT_EQ(Bytes(r.reply.data().begin(), r.reply.data().end()), (Bytes{1, 2, 3}));
-    }
-    // The header and exactly the announced payload are enough; padding is optional.
-    const ReplyResult r = Decode({0x4B, 0x81, 1, 0, 2, 0xAA, 0xBB});
+    const Frame f = EncodeReply(0x02, 99, Status::BadValue, Bytes{1, 2, 3});
+    const ReplyResult r = Decode(Bytes(f.begin(), f.begin() + 8));  // padding is optional
     ASSERT_TRUE(r.ok());
-    EXPECT_EQ(r.reply.length, 2);
+    EXPECT_TRUE(r.reply.answers(Command::SetDefaultRate, 99));
+    EXPECT_FALSE(r.reply.answers(Command::SetDefaultRate, 98));
+    EXPECT_EQ(r.reply.status, Status::BadValue);
+    EXPECT_EQ(Bytes(r.reply.data().begin(), r.reply.data().end()), (Bytes{1, 2, 3}));
 }
 
 TEST(ProtocolDecodeReply, HostileRepliesAreErrorsNotReads) {
@@ -178,27 +171,6 @@ TEST(ProtocolDecodeReply, IdentifyNeedsMagicOkStatusAndEightBytes) {
     }
 }
 
-// ---- Request decoding (chip side) -------------------------------------------------------
-
-TEST(ProtocolDecodeRequest, HostileRequestsAreErrorsNotReads) {
-    const struct {
-        const char* name;
-        Bytes bytes;
-        RequestError error;
-    } rows[] = {
-        {"empty", {}, RequestError::Short},
-        {"three bytes", {0x4B, 0x02, 1}, RequestError::Short},
-        {"wrong id", {0x00, 0x02, 1, 0}, RequestError::WrongReportId},
-        {"length 61", {0x4B, 0x02, 1, 61}, RequestError::BadLength},
-        {"length beyond received", {0x4B, 0x02, 1, 5, 1, 2}, RequestError::BadLength},
-        {"header alone", {0x4B, 0x01, 1, 0}, RequestError::None},
-        {"65 bytes", Bytes(65, 0x4B), RequestError::Oversized},
-    };
-    for (const auto& r : rows) {
-        EXPECT_EQ(DecodeRequest(Exact(r.bytes).get(), r.bytes.size()).error, r.error) << r.name;
-    }
-}
-
 // ---- The virtual chip -------------------------------------------------------------------
 
 class ChipTest : public ::testing::Test {
@@ -226,23 +198,10 @@ class ChipTest : public ::testing::Test {
     const Bytes data{'m', 'm', 'p', 'p', 's', 's'};
 };
 
-TEST_F(ChipTest, IdleReplyBeforeAnyRequestAnswersNothing) {
-    Frame out{};
-    ASSERT_EQ(chip.reply(out.data(), out.size()), 64);
-    const ReplyResult r = DecodeReply(out.data(), 64);
-    ASSERT_TRUE(r.ok());
-    EXPECT_EQ(r.reply.cmd, 0);
-    EXPECT_FALSE(IsKnownCommand(r.reply.cmd));
-}
-
-TEST_F(ChipTest, ForeignAndTruncatedReportsAreNotTaken) {
+TEST_F(ChipTest, ForeignReportsAreNotTakenAndBadRequestsGetTheirStatus) {
     const Bytes wrongId{0x4C, 0x01, 1, 0};
     EXPECT_FALSE(chip.receive(wrongId.data(), wrongId.size()));
-    EXPECT_FALSE(chip.receive(wrongId.data(), 3));
     EXPECT_FALSE(chip.receive(nullptr, 64));
-}
-
-TEST_F(ChipTest, StatusesForBadRequests) {
     EXPECT_EQ(send(Bytes{0x4B, 0x33, 1, 0}).status, Status::BadCommand);
     EXPECT_EQ(send(Bytes{0x4B, 0x02, 2, 9, 1, 1}).status, Status::BadLength);
     EXPECT_EQ(send(Bytes{0x4B, 0x02, 3, 4, 6, 4, 1, 4}).status, Status::BadLength);
@@ -254,14 +213,12 @@ TEST_F(ChipTest, StatusesForBadRequests) {
     EXPECT_EQ(send(EncodeFactoryReset(8)).seq, 8);
 }
 
-TEST_F(ChipTest, CompleteIdentityWriteIsApplied) {
+TEST_F(ChipTest, CompleteIdentityWriteIsAppliedOnlyAtTheCommit) {
     ASSERT_EQ(beginAndSend(header, data), Status::Ok);
-    EXPECT_EQ(chip.identity(), bench::ChipIdentity{}) << "nothing applies before the commit";
+    EXPECT_EQ(chip.identity(), bench::ChipIdentity{});
     EXPECT_EQ(send(EncodeCfgCommit(seq++, IdentityCrc(header, data))).status, Status::Ok);
-    EXPECT_EQ(chip.identity().vid, 0x1111);
-    EXPECT_EQ(chip.identity().manufacturer, "mm");
-    EXPECT_EQ(chip.identity().product, "pp");
-    EXPECT_EQ(chip.identity().serial, "ss");
+    EXPECT_EQ(chip.identity().manufacturer + chip.identity().product + chip.identity().serial,
+              "mmppss");
 }
 
 TEST_F(ChipTest, BrokenIdentityTransfersChangeNothing) {
@@ -293,29 +250,6 @@ TEST_F(ChipTest, BrokenIdentityTransfersChangeNothing) {
     EXPECT_EQ(commit(crc), Status::BadState);
 
     EXPECT_EQ(chip.identity(), bench::ChipIdentity{});
-}
-
-TEST_F(ChipTest, RefusingChipStillIdentifies) {
-    chip.refuseWrites = true;
-    const Reply id = send(EncodeIdentify(seq++));
-    EXPECT_TRUE(DecodeIdentify(id).has_value());
-    EXPECT_EQ(send(EncodeSetDefaultRate(seq++, {6, 4, 1, 4, 0x40})).status, Status::Refused);
-    EXPECT_EQ(send(EncodeCfgBegin(seq++, header)).status, Status::Refused);
-    EXPECT_EQ(send(EncodeFactoryReset(seq++)).status, Status::Refused);
-}
-
-TEST_F(ChipTest, BusyRepliesPrecedeTheFinalOne) {
-    chip.busyPolls = 2;
-    const Frame req = EncodeFactoryReset(42);
-    ASSERT_TRUE(chip.receive(req.data(), req.size()));
-    for (Status expected : {Status::Busy, Status::Busy, Status::Ok, Status::Ok}) {
-        Frame out{};
-        const int n = chip.reply(out.data(), out.size());
-        const ReplyResult r = DecodeReply(out.data(), static_cast<std::size_t>(n));
-        ASSERT_TRUE(r.ok());
-        EXPECT_TRUE(r.reply.answers(Command::FactoryReset, 42));
-        EXPECT_EQ(r.reply.status, expected);
-    }
 }
 
 }  // namespace
@@ -362,9 +296,6 @@ TEST(ReportDescriptor, LengthsIncludeTheReportIdByteAsWindowsCountsThem) {
     ASSERT_TRUE(keyboard.has_value());
     EXPECT_EQ(keyboard->input, 9);
     EXPECT_EQ(keyboard->output, 2);
-    const auto none = ParseReportLengths({});
-    ASSERT_TRUE(none.has_value());
-    EXPECT_EQ(none->input, 0);
 }
 
 TEST(ReportDescriptor, MalformedDescriptorsAreRejectedWithoutOverreading) {
