@@ -4,12 +4,15 @@
 // elsewhere they are defined here with the same layout and values.
 
 #include <cstdint>
+#include <cstring>
 
 #include "device/DeviceLibrary.h"
 
 #ifdef _WIN32
-#include <dbt.h>
+// clang-format off
 #include <windows.h>
+#include <dbt.h>  // needs the types of windows.h
+// clang-format on
 #else
 namespace kx {
 
@@ -49,6 +52,18 @@ static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) == 32);
 #endif
 
 namespace kx {
+
+// The record's class GUID is the system's GUID on Windows and ours elsewhere: the same 16
+// bytes either way, so these copy it across.
+static_assert(sizeof(Guid) == 16 && sizeof(DEV_BROADCAST_DEVICEINTERFACE_A::dbcc_classguid) == 16);
+inline Guid ClassGuidOf(const DEV_BROADCAST_DEVICEINTERFACE_A& record) {
+    Guid guid;
+    std::memcpy(&guid, &record.dbcc_classguid, sizeof guid);
+    return guid;
+}
+inline void SetClassGuid(DEV_BROADCAST_DEVICEINTERFACE_A& record, const Guid& guid) {
+    std::memcpy(&record.dbcc_classguid, &guid, sizeof guid);
+}
 
 // Receives notifications the way a window receives WM_DEVICECHANGE: `data` points to a
 // broadcast record owned by the caller for the duration of the call, or is null for

@@ -320,7 +320,7 @@ bool VirtualBench::registerDeviceNotification(DeviceChangeSink* sink,
     }
     unregister(sink);
     sinks_.push_back(
-        {sink, filter->dbcc_classguid, (flags & DEVICE_NOTIFY_ALL_INTERFACE_CLASSES_FLAG) != 0});
+        {sink, ClassGuidOf(*filter), (flags & DEVICE_NOTIFY_ALL_INTERFACE_CLASSES_FLAG) != 0});
     return true;
 }
 
@@ -360,7 +360,7 @@ void VirtualBench::broadcast(std::uint32_t event) {
     DEV_BROADCAST_DEVICEINTERFACE_A record{};
     record.dbcc_size = sizeof(DEV_BROADCAST_DEVICEINTERFACE_A);
     record.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    record.dbcc_classguid = HID_CLASS_GUID;
+    SetClassGuid(record, HID_CLASS_GUID);
     const auto registrations = sinks_;
     for (const Registration& r : registrations) {
         const bool stillRegistered = std::any_of(
