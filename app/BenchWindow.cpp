@@ -59,6 +59,8 @@ BenchWindow::BenchWindow(VirtualBench& bench, QWidget* parent)
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
+    // No caption stands by the table, so a screen reader needs a name for it.
+    m_table->setAccessibleName(QStringLiteral("虚拟设备列表"));
 
     m_plugChip->setObjectName(QStringLiteral("plugChipButton"));
     m_unplug->setObjectName(QStringLiteral("unplugButton"));
