@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "device/DeviceNotify.h"
 #include "device/LastError.h"
+#include "device/hotplug/Win32NotificationSource.h"
 #include "device/win32/FileProbe.h"
 #include "device/win32/LoadedDeviceLibrary.h"
 #include "device/win32/standin/BenchControls.h"
@@ -212,6 +214,55 @@ TEST_F(StandIn, BenchControlsPlugAndUnplug) {
     library_.reset();
     SetUp();
     EXPECT_EQ(Paths().size(), 2u);
+}
+
+std::vector<std::pair<WPARAM, kx::Guid>> heardChanges;
+
+LRESULT CALLBACK RecordDeviceChanges(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message == WM_DEVICECHANGE && l != 0 &&
+        reinterpret_cast<const DEV_BROADCAST_HDR*>(l)->dbch_devicetype ==
+            DBT_DEVTYP_DEVICEINTERFACE) {
+        heardChanges.emplace_back(
+            w, kx::ClassGuidOf(*reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(l)));
+    }
+    return DefWindowProcA(window, message, w, l);
+}
+
+// A window registered through the notification source hears the stand-in's plug and unplug
+// as WM_DEVICECHANGE with an HID interface record, the way the dialog will.
+TEST_F(StandIn, PlugAndUnplugReachARegisteredWindow) {
+    heardChanges.clear();
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = RecordDeviceChanges;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "KxNotificationTestWindow";
+    RegisterClassA(&windowClass);
+    HWND window = CreateWindowA(windowClass.lpszClassName, "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                                nullptr, windowClass.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+    {
+        struct NoSink : kx::DeviceChangeSink {
+            void deliverDeviceChange(std::uint32_t, const void*) override {}
+        } sink;
+        kx::hotplug::Win32NotificationSource source(window);
+        DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+        filter.dbcc_size = sizeof filter;
+        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        kx::SetClassGuid(filter, kx::HID_CLASS_GUID);
+        EXPECT_FALSE(
+            source.registerDeviceNotification(&sink, nullptr, DEVICE_NOTIFY_WINDOW_HANDLE));
+        ASSERT_TRUE(source.registerDeviceNotification(&sink, &filter, DEVICE_NOTIFY_WINDOW_HANDLE));
+
+        ASSERT_GT(Control<kx::win32::KxBenchPlugChipFn>(kx::win32::BENCH_PLUG_CHIP)(), 0);
+        const std::string path = Paths().front();
+        ASSERT_NE(
+            Control<kx::win32::KxBenchUnplugPathFn>(kx::win32::BENCH_UNPLUG_PATH)(path.c_str()), 0);
+    }
+    DestroyWindow(window);
+    UnregisterClassA(windowClass.lpszClassName, windowClass.hInstance);
+    const std::vector<std::pair<WPARAM, kx::Guid>> expected = {
+        {DBT_DEVICEARRIVAL, kx::HID_CLASS_GUID}, {DBT_DEVICEREMOVECOMPLETE, kx::HID_CLASS_GUID}};
+    EXPECT_EQ(heardChanges, expected);
 }
 
 }  // namespace
