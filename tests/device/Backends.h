@@ -3,6 +3,10 @@
 // KxLibrary on top of it (through CountingBus, so every backend can be checked for
 // enumerations per refresh), and says which device the read-only tests should use.
 
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +16,7 @@
 #include "device/KxLibrary.h"
 #include "device/Protocol.h"
 #include "device/VirtualBench.h"
+#include "device/uhid/UhidDevice.h"
 
 namespace kx::testing {
 
@@ -34,6 +39,99 @@ class CountingBus : public HidBus {
     HidBus& inner_;
 };
 
+// Devices the write tests plug, unplug and inspect: bench devices, or emulated ones on real
+// hidraw nodes. Ids are the rig's own; a replugged device may come back under a new path.
+class DeviceRig {
+  public:
+    virtual ~DeviceRig() = default;
+    virtual int plugChip(const bench::ChipIdentity& identity = {}) = 0;
+    virtual int plugPlainHid(const std::string& product) = 0;
+    virtual bool unplug(int id) = 0;
+    // Back with the identity it stored; false if it is plugged in or unknown.
+    virtual bool replug(int id) = 0;
+    // Path, stored identity and serial settings, and SET reports received; nullopt unless
+    // plugged in.
+    virtual std::optional<bench::DeviceSnapshot> device(int id) const = 0;
+};
+
+class BenchRig : public DeviceRig {
+  public:
+    explicit BenchRig(bench::VirtualBench& bench) : bench_(bench) {}
+    int plugChip(const bench::ChipIdentity& identity) override { return bench_.plugChip(identity); }
+    int plugPlainHid(const std::string& product) override { return bench_.plugPlainHid(product); }
+    bool unplug(int id) override { return bench_.unplug(id); }
+    bool replug(int id) override { return bench_.replug(id); }
+    std::optional<bench::DeviceSnapshot> device(int id) const override { return bench_.device(id); }
+
+  private:
+    bench::VirtualBench& bench_;
+};
+
+// Emulated devices through /dev/uhid in this process: real hidraw nodes, real kernel.
+class UhidRig : public DeviceRig {
+  public:
+    int plugChip(const bench::ChipIdentity& identity) override {
+        return add({true, identity, {}, nullptr});
+    }
+    int plugPlainHid(const std::string& product) override {
+        return add({false, {0, 0, 0, "", product, "", 0}, {}, nullptr});
+    }
+    bool unplug(int id) override {
+        auto it = devices_.find(id);
+        if (it == devices_.end() || !it->second.device) {
+            return false;
+        }
+        it->second.identity = it->second.device->state().identity;
+        it->second.device.reset();
+        return true;
+    }
+    bool replug(int id) override {
+        auto it = devices_.find(id);
+        return it != devices_.end() && !it->second.device && create(it->second);
+    }
+    std::optional<bench::DeviceSnapshot> device(int id) const override {
+        auto it = devices_.find(id);
+        if (it == devices_.end() || !it->second.device) {
+            return std::nullopt;
+        }
+        const uhid::DeviceState s = it->second.device->state();
+        bench::DeviceSnapshot snap;
+        snap.id = id;
+        snap.path = it->second.path;
+        snap.isChip = it->second.chip;
+        snap.identity = s.identity;
+        snap.serial = s.serial;
+        snap.reportsReceived = s.setReports;
+        return snap;
+    }
+
+  private:
+    struct Entry {
+        bool chip;
+        bench::ChipIdentity identity;
+        std::string path;
+        std::unique_ptr<uhid::UhidDevice> device;
+    };
+    int add(Entry e) {
+        if (!create(e)) {
+            return -1;
+        }
+        devices_.emplace(nextId_, std::move(e));
+        return nextId_++;
+    }
+    static bool create(Entry& e) {
+        std::string error;
+        e.device = e.chip ? uhid::UhidDevice::createChip(e.identity, &error)
+                          : uhid::UhidDevice::createKeyboard(e.identity.product, &error);
+        EXPECT_TRUE(e.device != nullptr) << error;
+        e.path = e.device ? e.device->hidrawNode(5000) : "";
+        EXPECT_FALSE(e.path.empty()) << "no hidraw node appeared";
+        return !e.path.empty();
+    }
+    std::map<int, Entry> devices_;
+    int nextId_ = 1;
+};
+
 // The in-process bench: always available, fully controllable.
 class BenchBackend {
   public:
@@ -44,6 +142,7 @@ class BenchBackend {
     }
     bool available() const { return true; }
     bench::VirtualBench* bench() { return &bench_; }
+    DeviceRig* rig() { return &rig_; }
     HidBus& bus() { return bench_; }
     CountingBus& counting() { return counting_; }
     KxLibrary& library() { return library_; }
@@ -53,16 +152,30 @@ class BenchBackend {
 
   private:
     bench::VirtualBench bench_;
+    BenchRig rig_{bench_};
     CountingBus counting_{bench_};
     KxLibrary library_{counting_};
     int chipId_ = 0;
 };
 
-// The system's hidraw devices: only read-only tests, and only when a KX4701 is present.
+// The system's hidraw devices: read-only tests on the first KX4701 present. With
+// KX_EMULATED_HIDRAW=1 (set only by the VM test, where /dev/uhid is ours) the backend plugs an
+// emulated chip and a keyboard of its own and runs the write tests too; a user's chip is
+// never written to.
 class HidrawBackend {
   public:
     static constexpr const char* NAME = "hidraw";
     HidrawBackend() {
+        if (const char* e = std::getenv("KX_EMULATED_HIDRAW");
+            e != nullptr && e == std::string("1")) {
+            rig_ = std::make_unique<UhidRig>();
+            chipId_ = rig_->plugChip({});
+            rig_->plugPlainHid("USB Keyboard");
+            if (const auto chip = rig_->device(chipId_)) {
+                chipPath_ = chip->path;
+            }
+            return;
+        }
         for (const HidDeviceInfo& info : bus_.enumerate()) {
             if (info.usagePage == protocol::VENDOR_USAGE_PAGE &&
                 bus_.canOpenReadWrite(info.path.c_str())) {
@@ -73,13 +186,16 @@ class HidrawBackend {
     }
     bool available() const { return chipPath_.has_value(); }
     bench::VirtualBench* bench() { return nullptr; }
+    DeviceRig* rig() { return rig_.get(); }
     HidBus& bus() { return bus_; }
     CountingBus& counting() { return counting_; }
     KxLibrary& library() { return library_; }
     std::string chipPath() const { return chipPath_.value_or(""); }
-    int chipId() const { return -1; }  // not a bench device
+    int chipId() const { return chipId_; }  // the rig's id; -1 for a user's chip
 
   private:
+    std::unique_ptr<UhidRig> rig_;  // before the bus: its devices outlive every connection
+    int chipId_ = -1;
     HidapiBus bus_;
     CountingBus counting_{bus_};
     KxLibrary library_{counting_};

@@ -1,6 +1,6 @@
-// One suite for every backend the device library runs over. Tests that need to plug,
-// break or rewrite a device run on the virtual bench only; the others also run on real
-// hidraw devices when a KX4701 is attached.
+// One suite for every backend the device library runs over. Tests that break a device run on
+// the virtual bench only; tests that write or plug devices run on the bench and on emulated
+// chips on real hidraw nodes (the VM test); the others also run on a KX4701 attached here.
 
 #include <gtest/gtest.h>
 
@@ -22,11 +22,11 @@ using bench::ChipIdentity;
 using bench::SerialSettings;
 using bench::VirtualBench;
 
-#define REQUIRE_BENCH()                                                         \
-    if (this->backend.bench() == nullptr) {                                     \
-        GTEST_SKIP() << "needs a controllable bus (" << TypeParam::NAME << ")"; \
-    }                                                                           \
-    VirtualBench& bench = *this->backend.bench()
+#define REQUIRE_RIG()                                                                    \
+    if (this->backend.rig() == nullptr) {                                                \
+        GTEST_SKIP() << TypeParam::NAME << ": writes only to an emulated chip (vmtest)"; \
+    }                                                                                    \
+    DeviceRig& rig = *this->backend.rig()
 
 std::string Upper(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(),
@@ -123,6 +123,12 @@ class BackendNames {
 };
 TYPED_TEST_SUITE(LibraryConformance, Backends, BackendNames);
 
+// Faults only the bench can inject.
+class BenchFaults : public LibraryConformance<BenchBackend> {
+  protected:
+    VirtualBench& bench = *backend.bench();
+};
+
 // ---- Enumeration ------------------------------------------------------------------------
 
 TYPED_TEST(LibraryConformance, DiscoveryListsEveryDeviceWithOneEnumerationAndEndsWith259) {
@@ -165,8 +171,7 @@ TYPED_TEST(LibraryConformance, OpensByPathInAnyLetterCase) {
     }
 }
 
-TYPED_TEST(LibraryConformance, PathsDifferingOnlyInCaseAreRefusedAsAmbiguous) {
-    REQUIRE_BENCH();
+TEST_F(BenchFaults, PathsDifferingOnlyInCaseAreRefusedAsAmbiguous) {
     bench.plugChip({}, "vbench://twin/a");
     bench.plugChip({}, "vbench://twin/A");
     EXPECT_EQ(this->lib().KX4701OpenDevicePath("VBENCH://TWIN/A"), INVALID_DEVICE_HANDLE);
@@ -238,8 +243,7 @@ TYPED_TEST(LibraryConformance, StringsStayWithinTheCallersUnitsAndAreTerminated)
     this->lib().KX4701CloseDevice(h);
 }
 
-TYPED_TEST(LibraryConformance, FailedStringReadsGiveAnEmptyText) {
-    REQUIRE_BENCH();
+TEST_F(BenchFaults, FailedStringReadsGiveAnEmptyText) {
     const DeviceHandle h = this->openChip();
     bench::Faults& f = bench.faults(this->backend.chipId());
     f.manufacturerFails = f.productFails = f.serialFails = true;
@@ -260,25 +264,36 @@ TYPED_TEST(LibraryConformance, FailedStringReadsGiveAnEmptyText) {
 // ---- Writes -----------------------------------------------------------------------------
 
 TYPED_TEST(LibraryConformance, DefaultRateIsStoredAndOutOfRangeCodesAreRejected) {
-    REQUIRE_BENCH();
+    REQUIRE_RIG();
     const int id = this->backend.chipId();
     const DeviceHandle h = this->openChip();
     EXPECT_TRUE(this->lib().KX4701SetDefaultRate(h, 13, 2, 2, 3, 0x30));
-    EXPECT_EQ(bench.device(id)->serial, (SerialSettings{13, 2, 2, 3, 0x30}));
+    EXPECT_EQ(rig.device(id)->serial, (SerialSettings{13, 2, 2, 3, 0x30}));
     EXPECT_EQ(this->lib().KX4701SetDefaultRate(h, 14, 2, 2, 3, 0x30), 0);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER_CODE);
-    EXPECT_EQ(bench.device(id)->serial, (SerialSettings{13, 2, 2, 3, 0x30}));
+    EXPECT_EQ(rig.device(id)->serial, (SerialSettings{13, 2, 2, 3, 0x30}));
     this->lib().KX4701CloseDevice(h);
 }
 
 TYPED_TEST(LibraryConformance, IdentityWriteIsReadBackAndResetRestoresTheFactory) {
-    REQUIRE_BENCH();
+    REQUIRE_RIG();
     const int id = this->backend.chipId();
-    const DeviceHandle h = this->openChip();
+    DeviceHandle h = this->openChip();
     ASSERT_TRUE(this->writeIdentity(h, NEW_IDENTITY));
-    EXPECT_EQ(bench.device(id)->identity, NEW_IDENTITY);
-    EXPECT_EQ(this->read(h, HidString::Manufacturer), u"中文厂商");
+    EXPECT_EQ(rig.device(id)->identity, NEW_IDENTITY);
+    // The host sees a new identity when the chip enumerates again.
+    this->lib().KX4701CloseDevice(h);
+    ASSERT_TRUE(rig.unplug(id) && rig.replug(id));
+    const std::string path = rig.device(id)->path;
+    h = this->lib().KX4701OpenDevicePath(path.c_str());
+    ASSERT_NE(h, INVALID_DEVICE_HANDLE);
+    for (const HidDeviceInfo& i : this->backend.bus().enumerate()) {
+        if (i.path == path && !i.manufacturer.empty()) {  // uhid devices have none
+            EXPECT_EQ(this->read(h, HidString::Manufacturer), u"中文厂商");
+        }
+    }
     EXPECT_EQ(this->read(h, HidString::Product), u"New Product");
+    EXPECT_EQ(this->read(h, HidString::SerialNumber), u"SN-0001");
     std::uint16_t vid = 0, pid = 0, version = 0;
     ASSERT_TRUE(this->lib().KX4701GetAttributes(h, &vid, &pid, &version));
     EXPECT_EQ(vid, 0x1A2B);
@@ -286,28 +301,28 @@ TYPED_TEST(LibraryConformance, IdentityWriteIsReadBackAndResetRestoresTheFactory
 
     ASSERT_TRUE(this->lib().KX4701SetDefaultRate(h, 1, 1, 2, 1, 0xC0));
     ASSERT_TRUE(this->lib().KX4701ResetToDefault(h));
-    EXPECT_EQ(bench.device(id)->identity, ChipIdentity{});
-    EXPECT_EQ(bench.device(id)->serial, SerialSettings{});
+    EXPECT_EQ(rig.device(id)->identity, ChipIdentity{});
+    EXPECT_EQ(rig.device(id)->serial, SerialSettings{});
     this->lib().KX4701CloseDevice(h);
 }
 
 TYPED_TEST(LibraryConformance, LongestTextsTravelInTwoChunks) {
-    REQUIRE_BENCH();
+    REQUIRE_RIG();
     ChipIdentity longest = NEW_IDENTITY;
     longest.manufacturer = std::string(30, 'M');
     longest.product = std::string(15, 'P') + std::string(15, 'Q');
     longest.serial = std::string(30, '9');
     const DeviceHandle h = this->openChip();
     ASSERT_TRUE(this->writeIdentity(h, longest));
-    EXPECT_EQ(bench.device(this->backend.chipId())->identity, longest);
+    EXPECT_EQ(rig.device(this->backend.chipId())->identity, longest);
     this->lib().KX4701CloseDevice(h);
 }
 
 TYPED_TEST(LibraryConformance, InvalidIdentityArgumentsSendNothing) {
-    REQUIRE_BENCH();
+    REQUIRE_RIG();
     const int id = this->backend.chipId();
     const DeviceHandle h = this->openChip();
-    const std::uint64_t before = bench.device(id)->reportsReceived;
+    const std::uint64_t before = rig.device(id)->reportsReceived;
     const char* text = "abcdefghijklmnopqrstuvwxyz0123456789";
     struct Row {
         const char* name;
@@ -324,15 +339,15 @@ TYPED_TEST(LibraryConformance, InvalidIdentityArgumentsSendNothing) {
             << r.name;
         EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER_CODE) << r.name;
     }
-    EXPECT_EQ(bench.device(id)->reportsReceived, before);
-    EXPECT_EQ(bench.device(id)->identity, ChipIdentity{});
+    EXPECT_EQ(rig.device(id)->reportsReceived, before);
+    EXPECT_EQ(rig.device(id)->identity, ChipIdentity{});
     this->lib().KX4701CloseDevice(h);
 }
 
 TYPED_TEST(LibraryConformance, NonChipDeviceReceivesNoReportAtAll) {
-    REQUIRE_BENCH();
-    const int plain = bench.plugPlainHid("Mouse");
-    const DeviceHandle h = this->lib().KX4701OpenDevicePath(bench.device(plain)->path.c_str());
+    REQUIRE_RIG();
+    const int plain = rig.plugPlainHid("Mouse");
+    const DeviceHandle h = this->lib().KX4701OpenDevicePath(rig.device(plain)->path.c_str());
     ASSERT_NE(h, INVALID_DEVICE_HANDLE);
     EXPECT_FALSE(this->lib().isIdentifiedChip(h));
     EXPECT_EQ(this->read(h, HidString::Product), u"Mouse");
@@ -343,12 +358,11 @@ TYPED_TEST(LibraryConformance, NonChipDeviceReceivesNoReportAtAll) {
     EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED_CODE);
     EXPECT_EQ(this->lib().KX4701ResetToDefault(h), 0);
     EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED_CODE);
-    EXPECT_EQ(bench.device(plain)->reportsReceived, 0u);
+    EXPECT_EQ(rig.device(plain)->reportsReceived, 0u);
     this->lib().KX4701CloseDevice(h);
 }
 
-TYPED_TEST(LibraryConformance, IdentityIsEntirelyOldOrEntirelyNewWhenTheTransferIsCut) {
-    REQUIRE_BENCH();
+TEST_F(BenchFaults, IdentityIsEntirelyOldOrEntirelyNewWhenTheTransferIsCut) {
     const ChipIdentity old = ChipIdentity{};
     ChipIdentity next = NEW_IDENTITY;
     next.product = std::string(30, 'P');  // two data chunks: more places to cut
@@ -384,11 +398,11 @@ TYPED_TEST(LibraryConformance, IdentityIsEntirelyOldOrEntirelyNewWhenTheTransfer
 }
 
 TYPED_TEST(LibraryConformance, UnpluggedDeviceFailsEveryCallButCloses) {
-    REQUIRE_BENCH();
-    const int id = bench.plugChip();
-    const DeviceHandle h = this->lib().KX4701OpenDevicePath(bench.device(id)->path.c_str());
-    ASSERT_TRUE(bench.unplug(id));
-    ASSERT_TRUE(bench.replug(id));  // a new arrival: the old handle stays dead
+    REQUIRE_RIG();
+    const int id = rig.plugChip();
+    const DeviceHandle h = this->lib().KX4701OpenDevicePath(rig.device(id)->path.c_str());
+    ASSERT_TRUE(rig.unplug(id));
+    ASSERT_TRUE(rig.replug(id));  // a new arrival: the old handle stays dead
     std::uint16_t v = 0, p = 0, r = 0;
     EXPECT_EQ(this->lib().KX4701GetAttributes(h, &v, &p, &r), 0);
     EXPECT_EQ(this->lib().KX4701SetDefaultRate(h, 6, 4, 1, 4, 0x40), 0);
