@@ -4,7 +4,7 @@
 #include <QVariant>
 
 #include "ui/ControlIds.h"
-#include "ui/DialogTemplate.h"
+#include "ui/qt/QtDialogBuilder.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     const std::vector<QWidget*> controls = kx::ui::BuildDialog(*this, kx::ui::AboutBoxTemplate());

@@ -10,7 +10,7 @@
 #include "app/BenchWindow.h"
 #include "app/ConfigApp.h"
 #include "device/VirtualBench.h"
-#include "ui/ConfigDlg.h"
+#include "ui/qt/QtConfigDialog.h"
 
 namespace kx::bench {
 
@@ -41,7 +41,7 @@ int RunBench(VirtualBench& bench, DeviceLibrary& library, const QString& screens
     BenchWindow window(bench);
     CConfigApp app(library, bench, bench);
     int status = 0;
-    app.setDialogHook([&](CConfigDlg& dlg) {
+    app.setDialogHook([&](kx::ui::QtConfigDialog& dlg) {
         ShowBesideModalDialog(dlg, window);
         if (screenshotPath.isEmpty()) {
             return;

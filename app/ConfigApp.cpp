@@ -6,7 +6,7 @@
 #include <QShortcut>
 #include <QString>
 
-#include "ui/ConfigDlg.h"
+#include "ui/qt/QtConfigDialog.h"
 
 CConfigApp::CConfigApp(kx::DeviceLibrary& library, kx::DeviceProbe& probe,
                        kx::DeviceNotificationSource& notifications)
@@ -18,7 +18,7 @@ int CConfigApp::InitInstance() {
 
     m_library.KX4701DllInt();  // its result carries no meaning
 
-    CConfigDlg dlg(m_library, m_probe, m_notifications);
+    kx::ui::QtConfigDialog dlg(m_library, m_probe, m_notifications);
     m_pMainWnd = &dlg;
     // The application's help command, as an accelerator of the main window.
     auto* help = new QShortcut(QKeySequence::HelpContents, &dlg);

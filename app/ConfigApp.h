@@ -8,7 +8,9 @@
 #include "device/DeviceNotify.h"
 #include "device/HidBus.h"
 
-class CConfigDlg;
+namespace kx::ui {
+class QtConfigDialog;
+}
 class QWidget;
 
 // One instance per run, created after the QApplication (which supplies the application's
@@ -40,14 +42,16 @@ class CConfigApp {
 
     // Called with the constructed dialog just before it runs modally. For the bench
     // program and tests (placing windows, setting modality); empty in the real program.
-    void setDialogHook(std::function<void(CConfigDlg&)> hook) { m_dialogHook = std::move(hook); }
+    void setDialogHook(std::function<void(kx::ui::QtConfigDialog&)> hook) {
+        m_dialogHook = std::move(hook);
+    }
 
   private:
     kx::DeviceLibrary& m_library;
     kx::DeviceProbe& m_probe;
     kx::DeviceNotificationSource& m_notifications;
     QWidget* m_pMainWnd = nullptr;
-    std::function<void(CConfigDlg&)> m_dialogHook;
+    std::function<void(kx::ui::QtConfigDialog&)> m_dialogHook;
 };
 
 // Text of the help message box.

@@ -6,8 +6,8 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 
-#include "ui/ConfigDlg.h"
 #include "ui/ControlIds.h"
+#include "ui/qt/QtConfigDialog.h"
 
 namespace kx::perf {
 
@@ -73,7 +73,7 @@ DialogRig::DialogRig(int chips) : bus_(bench_), library_(bus_) {
         }
         ids_.push_back(id);
     }
-    dialog_ = std::make_unique<CConfigDlg>(library_, bus_, bench_);
+    dialog_ = std::make_unique<ui::QtConfigDialog>(library_, bus_, bench_);
     dialog_->show();
     drainEvents();
     if (listedDevices() != chips) {

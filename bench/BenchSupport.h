@@ -15,7 +15,9 @@
 #include "device/KxLibrary.h"
 #include "device/VirtualBench.h"
 
-class CConfigDlg;
+namespace kx::ui {
+class QtConfigDialog;
+}
 class QApplication;
 
 namespace kx::perf {
@@ -64,7 +66,7 @@ class DialogRig {
     bench::VirtualBench& bench() { return bench_; }
     CountingBus& bus() { return bus_; }
     KxLibrary& library() { return library_; }
-    CConfigDlg& dialog() { return *dialog_; }
+    ui::QtConfigDialog& dialog() { return *dialog_; }
     std::vector<int>& chipIds() { return ids_; }
 
     // Empties the device list and fills it again, as every device event does.
@@ -78,7 +80,7 @@ class DialogRig {
     bench::VirtualBench bench_;
     CountingBus bus_;
     KxLibrary library_;
-    std::unique_ptr<CConfigDlg> dialog_;
+    std::unique_ptr<ui::QtConfigDialog> dialog_;
     std::vector<int> ids_;
 };
 

@@ -19,10 +19,9 @@
 #include "config/StatusTexts.h"
 #include "device/DeviceLibrary.h"
 #include "device/LastError.h"
-#include "ui/ConfigDlg.h"
 #include "ui/ControlIds.h"
 #include "ui/MessageTable.h"
-#include "ui/WindowOps.h"
+#include "ui/qt/QtConfigDialog.h"
 
 namespace {
 
@@ -101,7 +100,7 @@ BENCHMARK(BM_ListInsertAtTop)->Arg(1)->Arg(16)->Arg(128)->Arg(1024)->Unit(benchm
 // the list half of a refresh, against the single insertions above.
 void BM_ListInsertBatch(benchmark::State& state) {
     DialogRig rig(0);
-    QComboBox* combo = rig.dialog().m_comboDevice;
+    auto* combo = qobject_cast<QComboBox*>(rig.dialog().Ops().GetDlgItem(kx::IDC_DEVICE_COMBO));
     const int n = static_cast<int>(state.range(0));
     const QStringList entries(n, QStringLiteral("VBENCH://KX4701/1024"));
     for (auto _ : state) {
@@ -117,7 +116,7 @@ BENCHMARK(BM_ListInsertBatch)->Arg(1)->Arg(16)->Arg(128)->Arg(1024)->Unit(benchm
 // Emptying the list alone, which every device event does before the refresh.
 void BM_ListReset(benchmark::State& state) {
     DialogRig rig(0);
-    QComboBox* combo = rig.dialog().m_comboDevice;
+    auto* combo = qobject_cast<QComboBox*>(rig.dialog().Ops().GetDlgItem(kx::IDC_DEVICE_COMBO));
     const QStringList entries(static_cast<int>(state.range(0)), QStringLiteral("VBENCH://X/1"));
     for (auto _ : state) {
         state.PauseTiming();

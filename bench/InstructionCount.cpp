@@ -13,8 +13,8 @@
 
 #include "bench/BenchSupport.h"
 #include "config/StatusTexts.h"
-#include "ui/ConfigDlg.h"
 #include "ui/ControlIds.h"
+#include "ui/qt/QtConfigDialog.h"
 
 namespace {
 

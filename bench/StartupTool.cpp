@@ -9,7 +9,7 @@
 #include "bench/FirstPaint.h"
 #include "device/SystemDevices.h"
 #include "device/hotplug/UdevNotificationSource.h"
-#include "ui/ConfigDlg.h"
+#include "ui/qt/QtConfigDialog.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     kx::SystemDevices devices;
     kx::hotplug::UdevNotificationSource notifications;
     CConfigApp theApp(devices.library(), devices.probe(), notifications);
-    theApp.setDialogHook([](CConfigDlg& dialog) { new kx::perf::FirstPaintWatch(dialog); });
+    theApp.setDialogHook(
+        [](kx::ui::QtConfigDialog& dialog) { new kx::perf::FirstPaintWatch(dialog); });
     return theApp.Run();
 }

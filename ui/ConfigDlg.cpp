@@ -7,23 +7,11 @@
 #include <variant>
 #include <vector>
 
-#include <QAbstractItemView>
-#include <QComboBox>
-#include <QKeyEvent>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPainter>
-#include <QPushButton>
-#include <QStyle>
-
-#include "app/AboutDlg.h"
 #include "config/IdentityRules.h"
 #include "config/StatusTexts.h"
 #include "config/TextCodec.h"
 #include "device/LastError.h"
-#include "res/AppIcon.h"
 #include "ui/ControlIds.h"
-#include "ui/DialogTemplate.h"
 #include "ui/MessageTable.h"
 
 using namespace kx;
@@ -31,11 +19,6 @@ using namespace kx::ui;
 namespace st = kx::status;
 
 namespace {
-
-// System commands the default processing knows off Windows.
-constexpr unsigned SC_MINIMIZE_COMMAND = 0xF020;
-constexpr unsigned SC_CLOSE_COMMAND = 0xF060;
-constexpr unsigned SC_RESTORE_COMMAND = 0xF120;
 
 constexpr std::size_t OPEN_CAPTION_BUFFER = 100;
 constexpr int OPEN_CAPTION_READ = 20;  // 19 bytes and the terminator
@@ -66,8 +49,29 @@ int ParameterListControl(ParameterList list) {
     return IDC_BAUD_COMBO;
 }
 
+// Device paths are the library's 8-bit texts: UTF-8 here, the ANSI code page (CP936) on
+// Windows, where the window operations' UTF-8 must be converted both ways.
+#ifdef _WIN32
+std::string PathToUtf8(const char* path) {
+    return text::AnsiToUtf8(path);
+}
+std::string PathFromUtf8(const std::string& utf8) {
+    return text::Utf8ToAnsi(utf8).value_or(std::string());
+}
+// CharUpperBuffA: knows the ANSI code page's double-byte characters, whose second bytes
+// may look like lower-case letters.
+void UpperCaseInPlace(char* path, std::size_t length) {
+    CharUpperBuffA(path, static_cast<DWORD>(length));
+}
+#else
+std::string PathToUtf8(const char* path) {
+    return path;
+}
+std::string PathFromUtf8(const std::string& utf8) {
+    return utf8;
+}
 // CharUpperBuffA over the whole path. Only ASCII letters change: the bytes of multibyte
-// characters in the platform's path encoding (UTF-8) are all above 0x7F.
+// characters in UTF-8 are all above 0x7F.
 void UpperCaseInPlace(char* text, std::size_t length) {
     for (std::size_t i = 0; i < length; ++i) {
         if (text[i] >= 'a' && text[i] <= 'z') {
@@ -75,6 +79,7 @@ void UpperCaseInPlace(char* text, std::size_t length) {
         }
     }
 }
+#endif
 
 std::uint8_t ByteLength(const std::string& text) {
     // The identity rules have already limited each text to 30 bytes.
@@ -84,26 +89,10 @@ std::uint8_t ByteLength(const std::string& text) {
 }  // namespace
 
 CConfigDlg::CConfigDlg(DeviceLibrary& library, DeviceProbe& probe,
-                       DeviceNotificationSource& notifications, QWidget* parent)
-    : QDialog(parent),
-      m_library(library),
-      m_probe(probe),
-      m_notifications(notifications),
-      m_controls(BuildDialog(*this, ConfigDialogTemplate())),
-      m_ops(*this, m_controls),
-      m_hIcon(LoadApplicationIcon()) {
-    // A pop-up with caption, system menu and modal frame; no minimise or maximise box.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    m_systemMenu = new QMenu(this);
+                       DeviceNotificationSource& notifications, WindowOps& ops)
+    : m_library(library), m_probe(probe), m_notifications(notifications), m_ops(ops) {
+    m_hIcon = m_ops.LoadIcon(IDR_MAINFRAME);
     DoDataExchange();
-    ConnectMessageTable(*this, m_ops);
-    // Enter and Escape in a combo's edit part are the dialog's keys, as in a system dialog.
-    for (QWidget* control : m_controls) {
-        if (qobject_cast<QComboBox*>(control) != nullptr) {
-            control->installEventFilter(this);
-        }
-    }
 }
 
 CConfigDlg::~CConfigDlg() {
@@ -113,22 +102,19 @@ CConfigDlg::~CConfigDlg() {
 }
 
 void CConfigDlg::DoDataExchange() {
-    m_editDeviceInfo = qobject_cast<QLineEdit*>(m_ops.GetDlgItem(IDC_DEVICE_INFO));
-    m_editEventText = qobject_cast<QLineEdit*>(m_ops.GetDlgItem(IDC_EVENT_TEXT));
-    m_comboStopBits = qobject_cast<QComboBox*>(m_ops.GetDlgItem(IDC_STOP_COMBO));
-    m_comboDevice = qobject_cast<QComboBox*>(m_ops.GetDlgItem(IDC_DEVICE_COMBO));
-    m_comboBaud = qobject_cast<QComboBox*>(m_ops.GetDlgItem(IDC_BAUD_COMBO));
-    m_comboDataBits = qobject_cast<QComboBox*>(m_ops.GetDlgItem(IDC_DATA_COMBO));
-    m_comboParity = qobject_cast<QComboBox*>(m_ops.GetDlgItem(IDC_PARITY_COMBO));
+    m_editDeviceInfo = IDC_DEVICE_INFO;
+    m_editEventText = IDC_EVENT_TEXT;
+    m_comboStopBits = IDC_STOP_COMBO;
+    m_comboDevice = IDC_DEVICE_COMBO;
+    m_comboBaud = IDC_BAUD_COMBO;
+    m_comboDataBits = IDC_DATA_COMBO;
+    m_comboParity = IDC_PARITY_COMBO;
     m_ops.BindText(IDC_MANUF_EDIT, &m_strManufacturer, "Manufacturer");
     m_ops.BindText(IDC_PID_EDIT, &m_strPid, "PID");
     m_ops.BindText(IDC_PRODUCT_EDIT, &m_strProduct, "Product");
     m_ops.BindText(IDC_SERIAL_EDIT, &m_strSerial, "Serial");
     m_ops.BindText(IDC_VID_EDIT, &m_strVid, "VID");
 }
-
-// ---------------------------------------------------------------------------------------
-// Framework glue
 
 std::intptr_t CConfigDlg::Dispatch(std::uint32_t message, std::uintptr_t wParam,
                                    std::intptr_t lParam, const void* record) {
@@ -139,107 +125,16 @@ void CConfigDlg::deliverDeviceChange(std::uint32_t event, const void* record) {
     Dispatch(MSG_DEVICECHANGE, event, 0, record);
 }
 
-bool CConfigDlg::event(QEvent* event) {
-    if (event->type() == WindowMessageEvent::eventType()) {
-        const auto* message = static_cast<WindowMessageEvent*>(event);
-        Dispatch(message->message(), message->wParam(), message->lParam(), message->data());
-        return true;
-    }
-    return QDialog::event(event);
-}
-
-void CConfigDlg::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (m_initialised) {
-        return;
-    }
-    m_initialised = true;
-    if (OnInitDialog()) {
-        // The default focus: the first tab stop.
-        m_ops.GetDlgItem(IDC_OPEN_BUTTON)->setFocus(Qt::TabFocusReason);
-    } else {
-        // No default focus: keep Qt from handing it to the first tab stop.
-        setFocus(Qt::OtherFocusReason);
-    }
-}
-
-void CConfigDlg::paintEvent(QPaintEvent* /*event*/) {
-    Dispatch(MSG_PAINT, 0, 0);
-}
-
-void CConfigDlg::keyPressEvent(QKeyEvent* event) {
-    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
-    if (mods == Qt::NoModifier) {
-        switch (event->key()) {
-            case Qt::Key_Escape:
-                OnCancel();
-                return;
-            case Qt::Key_Enter:
-            case Qt::Key_Return:
-                OnEnterKey();
-                return;
-            default:
-                break;
-        }
-    }
-    QDialog::keyPressEvent(event);
-}
-
-bool CConfigDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress) {
-        auto* combo = qobject_cast<QComboBox*>(watched);
-        const auto* key = static_cast<QKeyEvent*>(event);
-        const bool dialogKey = key->key() == Qt::Key_Enter || key->key() == Qt::Key_Return ||
-                               key->key() == Qt::Key_Escape;
-        if (combo != nullptr && dialogKey && !combo->view()->isVisible()) {
-            keyPressEvent(static_cast<QKeyEvent*>(event));
-            return true;
-        }
-    }
-    return QDialog::eventFilter(watched, event);
-}
-
-void CConfigDlg::OnEnterKey() {
-    auto* button = qobject_cast<QPushButton*>(focusWidget());
-    if (button != nullptr && button->isEnabled()) {
-        button->click();
-        return;
-    }
-    OnOK();
-}
-
 void CConfigDlg::OnOK() {
     if (!m_ops.UpdateData(true)) {
         return;
     }
-    accept();
+    m_ops.EndDialog(ID_OK);
 }
 
 void CConfigDlg::OnCancel() {
-    reject();
+    m_ops.EndDialog(ID_CANCEL);
 }
-
-#ifdef _WIN32
-bool CConfigDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
-    const MSG* msg = static_cast<const MSG*>(message);
-    if (msg->message == WM_DEVICECHANGE) {
-        *result = Dispatch(MSG_DEVICECHANGE, msg->wParam, msg->lParam,
-                           reinterpret_cast<const void*>(msg->lParam));
-        return true;
-    }
-    if (msg->message == WM_SYSCOMMAND && (msg->wParam & 0xFFF0) == IDM_ABOUTBOX) {
-        *result = Dispatch(MSG_SYSCOMMAND, msg->wParam, msg->lParam);
-        return true;
-    }
-    return QDialog::nativeEvent(eventType, message, result);
-}
-#else
-void CConfigDlg::contextMenuEvent(QContextMenuEvent* event) {
-    if (!m_systemMenu->isEmpty()) {
-        m_systemMenu->exec(event->globalPos());
-    }
-}
-#endif
 
 // ---------------------------------------------------------------------------------------
 // Dialog initialisation, system menu, painting
@@ -248,22 +143,16 @@ bool CConfigDlg::OnInitDialog() {
     // The framework's part: the members (all empty) go to the edits.
     m_ops.UpdateData(false);
 
-    const std::string about = IDS_ABOUTBOX_TEXT;
-    if (!about.empty()) {
-#ifdef _WIN32
-        if (HMENU menu = GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE)) {
-            AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-            AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX,
-                        reinterpret_cast<LPCWSTR>(QString::fromUtf8(about).utf16()));
+    if (m_ops.HasSystemMenu()) {
+        const std::string about = m_ops.LoadString(IDS_ABOUTBOX);
+        if (!about.empty()) {
+            m_ops.AppendSystemMenuSeparator();
+            m_ops.AppendSystemMenuItem(IDM_ABOUTBOX, about);
         }
-#endif
-        m_systemMenu->addSeparator();
-        QAction* action = m_systemMenu->addAction(QString::fromUtf8(about));
-        connect(action, &QAction::triggered, this,
-                [this] { Dispatch(MSG_SYSCOMMAND, IDM_ABOUTBOX, 0); });
     }
 
-    setWindowIcon(m_hIcon);  // big and small
+    m_ops.SetIcon(m_hIcon, true);
+    m_ops.SetIcon(m_hIcon, false);
     m_hDevice = INVALID_DEVICE_HANDLE;
 
     if (!RegisterForDeviceNotifications()) {
@@ -280,48 +169,26 @@ bool CConfigDlg::OnInitDialog() {
 
 void CConfigDlg::OnSysCommand(unsigned command) {
     if ((command & 0xFFF0u) == IDM_ABOUTBOX) {
-        CAboutDlg about(this);
-        about.exec();
+        m_ops.DoAboutBox();
         return;
     }
-    DefaultSysCommand(command);
+    m_ops.DefaultSysCommand(command);
 }
 
-void CConfigDlg::DefaultSysCommand(unsigned command) {
-    switch (command & 0xFFF0u) {
-        case SC_CLOSE_COMMAND:
-            OnCancel();
-            break;
-        case SC_MINIMIZE_COMMAND:
-            showMinimized();
-            break;
-        case SC_RESTORE_COMMAND:
-            showNormal();
-            break;
-        default:
-            break;
-    }
-}
-
-QPoint CConfigDlg::MinimizedIconOrigin(QSize client, QSize icon) {
-    return QPoint((client.width() - icon.width() + 1) / 2,
-                  (client.height() - icon.height() + 1) / 2);
+Point CConfigDlg::MinimizedIconOrigin(Size client, Size icon) {
+    return Point{(client.cx - icon.cx + 1) / 2, (client.cy - icon.cy + 1) / 2};
 }
 
 void CConfigDlg::OnPaint() {
-    if (!isMinimized()) {
-        return;  // default painting: Qt fills the background and the controls paint themselves
+    if (!m_ops.IsIconic()) {
+        m_ops.DefaultPaint();
+        return;
     }
-    QPainter painter(this);
-    // WM_ICONERASEBKGND
-    painter.fillRect(rect(), palette().window());
-    const int extent = style()->pixelMetric(QStyle::PM_LargeIconSize, nullptr, this);
-    const QSize icon(extent, extent);
-    m_hIcon.paint(&painter, QRect(MinimizedIconOrigin(rect().size(), icon), icon));
+    m_ops.PaintIcon(m_hIcon, MinimizedIconOrigin(m_ops.ClientSize(), m_ops.IconMetrics()));
 }
 
-const QIcon* CConfigDlg::OnQueryDragIcon() const {
-    return &m_hIcon;
+IconHandle CConfigDlg::OnQueryDragIcon() const {
+    return m_hIcon;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -344,7 +211,7 @@ void CConfigDlg::RefreshDeviceList() {
             continue;
         }
         UpperCaseInPlace(path.data(), std::strlen(path.data()));
-        found.emplace_back(path.data());
+        found.push_back(PathToUtf8(path.data()));
     }
     if (!found.empty()) {
         std::reverse(found.begin(), found.end());
@@ -475,7 +342,7 @@ void CConfigDlg::OnOpenButton() {
         ShowStatus(st::DEVICE_ALREADY_OPEN);
         return;
     }
-    const std::string path = m_ops.GetLBText(IDC_DEVICE_COMBO, selection);
+    const std::string path = PathFromUtf8(m_ops.GetLBText(IDC_DEVICE_COMBO, selection));
     m_hDevice = m_library.KX4701OpenDevicePath(path.c_str());
     if (m_hDevice == INVALID_DEVICE_HANDLE) {
         ShowStatus(st::OPEN_FAILED);

@@ -2,21 +2,19 @@
 // The configuration dialog (IDD_CONFIG_DIALOG, 102): the program's one working window. It
 // holds the open device and every setting, and its handlers, bound through the message
 // table (ui/MessageTable.h), act on the controls only through the window operations
-// (ui/WindowOps.h).
+// (ui/WindowOps.h). No toolkit here: a host per toolkit (ui/qt/QtConfigDialog.h,
+// ui/win32/Win32ConfigDialog.h) creates the window and its controls, implements the window
+// operations and feeds the window's messages to the message table.
 //
-// Ownership: the dialog borrows the library, the probe and the notification source; all
-// three must outlive it. It owns its controls and at most one open device handle (the
-// device is closed by the close path or a removal event; ending the dialog leaves it to
-// the library, which releases every handle when it goes). Failures are reported only to the
+// Ownership: the dialog borrows the library, the probe, the notification source and the
+// window operations; all four must outlive it. It owns at most one open device handle (the
+// device is closed by the close path or a removal event; ending the dialog leaves it to the
+// library, which releases every handle when it goes). Failures are reported only to the
 // user: on the status line, or in a message box for invalid input.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
-
-#include <QDialog>
-#include <QIcon>
 
 #include "config/SerialDefaults.h"
 #include "device/DeviceLibrary.h"
@@ -24,18 +22,13 @@
 #include "device/HidBus.h"
 #include "ui/WindowOps.h"
 
-class QComboBox;
-class QLineEdit;
-class QMenu;
-
-class CConfigDlg : public QDialog, public kx::DeviceChangeSink {
-    Q_OBJECT
-
+class CConfigDlg : public kx::DeviceChangeSink {
   public:
-    // Builds the controls from the template and loads the icon; initialisation
-    // (OnInitDialog) runs when the dialog is first shown, as WM_INITDIALOG does.
+    // Loads the icon and binds the identity texts to their edits; the window operations
+    // must already address the template's controls. Initialisation (OnInitDialog) is the
+    // host's to call, once, when the window first shows, as WM_INITDIALOG does.
     CConfigDlg(kx::DeviceLibrary& library, kx::DeviceProbe& probe,
-               kx::DeviceNotificationSource& notifications, QWidget* parent = nullptr);
+               kx::DeviceNotificationSource& notifications, kx::ui::WindowOps& ops);
     // Withdraws the notification registration, so that no notification reaches a
     // destroyed sink.
     ~CConfigDlg() override;
@@ -47,10 +40,8 @@ class CConfigDlg : public QDialog, public kx::DeviceChangeSink {
     // discovery forever: discovery asks for at most this many indexes.
     static constexpr std::int32_t DEVICE_INDEX_LIMIT = 4096;
 
-    // The window operations the handlers use; tests read and drive the controls with them.
+    // The window operations the handlers use.
     kx::ui::WindowOps& Ops() { return m_ops; }
-    // The menu that stands in for the system menu off Windows (the dialog's context menu).
-    QMenu* SystemMenu() const { return m_systemMenu; }
 
     // DeviceChangeSink: a WM_DEVICECHANGE sent to the window; dispatched at once through
     // the message table, since `record` is only valid during the call.
@@ -65,7 +56,7 @@ class CConfigDlg : public QDialog, public kx::DeviceChangeSink {
     // Message-table handlers.
     void OnSysCommand(unsigned command);
     void OnPaint();
-    const QIcon* OnQueryDragIcon() const;
+    kx::ui::IconHandle OnQueryDragIcon() const;
     std::intptr_t OnDeviceChange(std::uint32_t event, const void* record);
     std::intptr_t OnDeviceEvent(std::uintptr_t code, std::intptr_t unused = 0);
     void OnOpenButton();
@@ -88,54 +79,36 @@ class CConfigDlg : public QDialog, public kx::DeviceChangeSink {
     bool RegisterForDeviceNotifications();
 
     // Where the minimised icon is drawn: ((w - iconW + 1) / 2, (h - iconH + 1) / 2).
-    static QPoint MinimizedIconOrigin(QSize client, QSize icon);
+    static kx::ui::Point MinimizedIconOrigin(kx::ui::Size client, kx::ui::Size icon);
 
   private:
+    void DoDataExchange();
+    void OnSelectionChanged(kx::ParameterList list, int comboId);
+    std::intptr_t Dispatch(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
+                           const void* record = nullptr);
+
     kx::DeviceLibrary& m_library;
     kx::DeviceProbe& m_probe;
     kx::DeviceNotificationSource& m_notifications;
-    std::vector<QWidget*> m_controls;  // template order; owned by the dialog as children
-    kx::ui::WindowOps m_ops;
-    QMenu* m_systemMenu = nullptr;
-    bool m_initialised = false;
+    kx::ui::WindowOps& m_ops;
     bool m_registered = false;
 
   public:
     // The dialog's state, in its documented order.
     kx::DeviceHandle m_hDevice = kx::INVALID_DEVICE_HANDLE;
-    kx::SerialDefaults SerialDefaults{};    // all zero ("unset") until initialisation sets it
-    QLineEdit* m_editDeviceInfo = nullptr;  // 1001
-    QLineEdit* m_editEventText = nullptr;   // 1002
-    QComboBox* m_comboStopBits = nullptr;   // 1004
-    QComboBox* m_comboDevice = nullptr;     // 1000
-    QComboBox* m_comboBaud = nullptr;       // 1003
-    QComboBox* m_comboDataBits = nullptr;   // 1006
-    QComboBox* m_comboParity = nullptr;     // 1005
-    std::string m_strManufacturer;          // CP936, like the four below
+    kx::SerialDefaults SerialDefaults{};  // all zero ("unset") until initialisation sets it
+    // Control members: the identifiers DoDataExchange bound.
+    int m_editDeviceInfo = 0;       // 1001
+    int m_editEventText = 0;        // 1002
+    int m_comboStopBits = 0;        // 1004
+    int m_comboDevice = 0;          // 1000
+    int m_comboBaud = 0;            // 1003
+    int m_comboDataBits = 0;        // 1006
+    int m_comboParity = 0;          // 1005
+    std::string m_strManufacturer;  // CP936, like the four below
     std::string m_strPid;
     std::string m_strProduct;
     std::string m_strSerial;
     std::string m_strVid;
-    QIcon m_hIcon;
-
-  protected:
-    bool event(QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-#ifdef _WIN32
-    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
-#else
-    void contextMenuEvent(QContextMenuEvent* event) override;
-#endif
-
-  private:
-    void DoDataExchange();
-    void OnSelectionChanged(kx::ParameterList list, int comboId);
-    // Enter: a focused push button is clicked, anything else is OnOK.
-    void OnEnterKey();
-    void DefaultSysCommand(unsigned command);
-    std::intptr_t Dispatch(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
-                           const void* record = nullptr);
+    kx::ui::IconHandle m_hIcon = nullptr;
 };

@@ -1,15 +1,9 @@
 #include "ui/MessageTable.h"
 
 #include <array>
-#include <stdexcept>
-#include <string>
-
-#include <QAbstractButton>
-#include <QComboBox>
 
 #include "ui/ConfigDlg.h"
 #include "ui/ControlIds.h"
-#include "ui/WindowOps.h"
 
 namespace kx::ui {
 namespace {
@@ -60,36 +54,14 @@ std::span<const MessageEntry> ConfigDlgMessageTable() {
     return MESSAGE_TABLE;
 }
 
-void ConnectMessageTable(CConfigDlg& dialog, WindowOps& ops) {
+bool DispatchControlNotification(CConfigDlg& dialog, Notification kind, int id) {
     for (const MessageEntry& entry : MESSAGE_TABLE) {
-        if (entry.kind == N::WindowMessage) {
-            continue;
-        }
-        if (!std::holds_alternative<VoidHandler>(entry.handler) &&
-            !std::holds_alternative<ControlHandler>(entry.handler)) {
-            throw std::logic_error("control notification with a message handler");
-        }
-        const int id = static_cast<int>(entry.code);
-        const Handler handler = entry.handler;
-        QWidget* control = ops.GetDlgItem(id);
-        if (entry.kind == N::ButtonClicked) {
-            auto* button = qobject_cast<QAbstractButton*>(control);
-            if (button == nullptr) {
-                throw std::logic_error("click entry for a control that is no button: " +
-                                       std::to_string(id));
-            }
-            QObject::connect(button, &QAbstractButton::clicked, &dialog,
-                             [&dialog, handler, id] { InvokeControlHandler(dialog, handler, id); });
-        } else {
-            auto* combo = qobject_cast<QComboBox*>(control);
-            if (combo == nullptr) {
-                throw std::logic_error("selection entry for a control that is no list: " +
-                                       std::to_string(id));
-            }
-            QObject::connect(combo, &QComboBox::activated, &dialog,
-                             [&dialog, handler, id] { InvokeControlHandler(dialog, handler, id); });
+        if (entry.kind == kind && entry.code == static_cast<std::uint32_t>(id)) {
+            InvokeControlHandler(dialog, entry.handler, id);
+            return true;
         }
     }
+    return false;
 }
 
 std::optional<std::intptr_t> DispatchWindowMessage(CConfigDlg& dialog, std::uint32_t message,

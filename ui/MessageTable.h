@@ -1,21 +1,19 @@
 #pragma once
 // The configuration dialog's message table: which window message or control notification
-// reaches which handler, in one table, in its order. Control notifications are connected
-// from it (clicks to QAbstractButton::clicked, selection changes to QComboBox::activated,
-// which only user selections raise); window messages are dispatched through it by the
-// dialog's event handling.
+// reaches which handler, in one table, in its order. Each toolkit's host feeds it: window
+// messages through DispatchWindowMessage, clicks (BN_CLICKED) and user selection changes
+// (CBN_SELCHANGE) through DispatchControlNotification.
 
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <variant>
 
+#include "ui/WindowOps.h"
+
 class CConfigDlg;
-class QIcon;
 
 namespace kx::ui {
-
-class WindowOps;
 
 // Window message numbers, under names that do not collide with the system headers'.
 inline constexpr std::uint32_t MSG_PAINT = 0x000F;
@@ -40,7 +38,7 @@ enum class Notification {
 using VoidHandler = void (CConfigDlg::*)();
 using ControlHandler = void (CConfigDlg::*)(int);          // gets the control id
 using SysCommandHandler = void (CConfigDlg::*)(unsigned);  // gets wParam
-using QueryIconHandler = const QIcon* (CConfigDlg::*)() const;
+using QueryIconHandler = IconHandle (CConfigDlg::*)() const;
 using DeviceChangeHandler = std::intptr_t (CConfigDlg::*)(std::uint32_t, const void*);
 using MessageHandler = std::intptr_t (CConfigDlg::*)(std::uintptr_t, std::intptr_t);
 using Handler = std::variant<VoidHandler, ControlHandler, SysCommandHandler, QueryIconHandler,
@@ -55,13 +53,13 @@ struct MessageEntry {
 // The table, in order. Static storage; never fails.
 std::span<const MessageEntry> ConfigDlgMessageTable();
 
-// Connects every control notification of the table to its handler on `dialog`, whose
-// controls `ops` addresses. Call once.
-void ConnectMessageTable(CConfigDlg& dialog, WindowOps& ops);
+// Runs the handler of the entry for a click (ButtonClicked) or a selection change
+// (SelectionChanged) of control `id`; false when the table has none.
+bool DispatchControlNotification(CConfigDlg& dialog, Notification kind, int id);
 
 // Runs the handler of the first window-message entry for `message`. `data` is what lParam
 // points to (WM_DEVICECHANGE). Returns the handler's result (0 for handlers without one;
-// for WM_QUERYDRAGICON the icon's address), or nullopt when the table has no entry.
+// for WM_QUERYDRAGICON the icon handle), or nullopt when the table has no entry.
 std::optional<std::intptr_t> DispatchWindowMessage(CConfigDlg& dialog, std::uint32_t message,
                                                    std::uintptr_t wParam, std::intptr_t lParam,
                                                    const void* data);

@@ -1,107 +1,83 @@
 #pragma once
 // The window operations the dialog's handlers use, addressed by control identifier as the
-// framework's GetDlgItem/SetWindowText/CB_* calls are. Texts cross this layer as UTF-8;
-// the identity texts, which the program keeps in CP936, are converted here in UpdateData
-// and nowhere else.
+// framework's GetDlgItem/SetWindowText/CB_* calls are. The dialog logic (ui/ConfigDlg.h) is
+// written once against this interface; each toolkit implements it once (ui/qt/ on Linux,
+// ui/win32/ on Windows) and the build picks one.
+//
+// Texts cross this layer as UTF-8; the identity texts, which the program keeps in CP936,
+// are converted here in UpdateData and nowhere else.
 //
 // Failure: an identifier that names no control, or a control of the wrong kind, is a
 // programming error and throws std::logic_error; every other operation reports the way the
 // system call it stands for does (return value), and none raises a user notification
 // (click or selection change) of its own.
 
-#include <cstddef>
 #include <cstdint>
-#include <map>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include <QEvent>
-
-#ifdef _WIN32
-// The system headers define these operation names as macros; the layer keeps its names.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#undef GetWindowText
-#undef MessageBox
-#undef PostMessage
-#undef SetWindowText
-#endif
-
-class QComboBox;
-class QDialog;
-class QWidget;
-
 namespace kx::ui {
 
-// A window message queued to the dialog (PostMessageA). `payload` holds a copy of the
-// record an lParam would point to, for messages that carry one.
-class WindowMessageEvent : public QEvent {
-  public:
-    WindowMessageEvent(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
-                       std::vector<std::uint8_t> payload = {});
+// An icon as the toolkit holds it (HICON, or a QIcon the Qt operations own). Valid as long
+// as the window operations that loaded it.
+using IconHandle = const void*;
 
-    static QEvent::Type eventType();
-
-    std::uint32_t message() const { return m_message; }
-    std::uintptr_t wParam() const { return m_wParam; }
-    std::intptr_t lParam() const { return m_lParam; }
-    // The copied record, or null when there is none.
-    const void* data() const { return m_payload.empty() ? nullptr : m_payload.data(); }
-
-  private:
-    std::uint32_t m_message;
-    std::uintptr_t m_wParam;
-    std::intptr_t m_lParam;
-    std::vector<std::uint8_t> m_payload;
+struct Size {
+    int cx;
+    int cy;
+    friend bool operator==(const Size&, const Size&) = default;
 };
+
+struct Point {
+    int x;
+    int y;
+    friend bool operator==(const Point&, const Point&) = default;
+};
+
+// Results of a modal dialog.
+inline constexpr int ID_OK = 1;
+inline constexpr int ID_CANCEL = 2;
 
 class WindowOps {
   public:
-    // `dialog` and `controls` (as BuildDialog returned them) must outlive this object.
-    WindowOps(QDialog& dialog, const std::vector<QWidget*>& controls);
-
-    QDialog& dialog() const { return m_dialog; }
-    // GetDlgItem: the control of `id`; throws std::logic_error if there is none.
-    QWidget* GetDlgItem(int id) const;
+    virtual ~WindowOps() = default;
 
     // SetWindowText: replaces the whole text of an edit, label or button.
-    void SetWindowText(int id, std::string_view utf8);
+    virtual void SetWindowText(int id, std::string_view utf8) = 0;
+    // The whole text, as UTF-8.
+    virtual std::string WindowText(int id) const = 0;
     // GetWindowText: copies at most maxCount - 1 bytes of the UTF-8 text, never splitting a
     // character, and a terminator into `buffer`; returns the bytes copied (0 if maxCount < 1).
     int GetWindowText(int id, char* buffer, int maxCount) const;
-    // The whole text, for reading fields back (tests, diagnostics).
-    std::string WindowText(int id) const;
 
-    void EnableWindow(int id, bool enable);
-    bool IsWindowEnabled(int id) const;
+    virtual void EnableWindow(int id, bool enable) = 0;
+    virtual bool IsWindowEnabled(int id) const = 0;
 
     // CheckDlgButton: sets the state; raises no click notification.
-    void CheckDlgButton(int id, bool checked);
-    bool IsDlgButtonChecked(int id) const;
+    virtual void CheckDlgButton(int id, bool checked) = 0;
+    virtual bool IsDlgButtonChecked(int id) const = 0;
 
     // Combo boxes. Indexes and results follow CB_*: -1 means none / failure.
     int AddString(int id, std::string_view utf8);
     int InsertString(int id, int index, std::string_view utf8);
-    // Inserts all of `utf8` at `index` in one step, in the given order; same rules as
-    // InsertString. Returns the position of the first, or -1 for a bad index.
-    int InsertStrings(int id, int index, std::span<const std::string> utf8);
-    void ResetContent(int id);
-    int GetCount(int id) const;
-    int GetCurSel(int id) const;
-    // Selects `index` (-1 clears the selection); returns the new selection or -1 when
-    // `index` is out of range. Raises no selection-change notification.
-    int SetCurSel(int id, int index);
+    // Inserts all of `utf8` at `index` (-1: at the end) in one step, in the given order; an
+    // empty list has no selection afterwards if it had none before. Returns the position of
+    // the first, or -1 for a bad index.
+    virtual int InsertStrings(int id, int index, std::span<const std::string> utf8) = 0;
+    virtual void ResetContent(int id) = 0;
+    virtual int GetCount(int id) const = 0;
+    virtual int GetCurSel(int id) const = 0;
+    // Selects `index` (-1 clears the selection and the edit part); returns the new selection
+    // or -1 when `index` is out of range. Raises no selection-change notification.
+    virtual int SetCurSel(int id, int index) = 0;
     // GetLBText: the entry's text; empty for an index out of range.
-    std::string GetLBText(int id, int index) const;
+    virtual std::string GetLBText(int id, int index) const = 0;
 
     // DDX_Text registration: binds an edit to a CP936 member. `fieldName` names the field
     // in the conversion failure message. Bindings are transferred in registration order.
-    // The member must outlive this object. Also installs, on the edit, a validator that
-    // refuses characters CP936 cannot encode.
+    // The member must outlive this object.
     void BindText(int id, std::string* member, std::string fieldName);
 
     // UpdateData(FALSE) copies the members (CP936) into the edits; UpdateData(TRUE) copies
@@ -111,24 +87,54 @@ class WindowOps {
     bool UpdateData(bool saveAndValidate = true);
 
     // AfxMessageBox(text, MB_OK): modal, no icon, captioned with the application's name.
-    // Returns the button that ended it (QMessageBox::Ok).
-    int MessageBox(std::string_view utf8);
+    // Returns the button that ended it.
+    virtual int MessageBox(std::string_view utf8) = 0;
 
-    // PostMessageA to the dialog itself: queued behind the events already waiting.
-    void PostMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
-                     std::vector<std::uint8_t> payload = {});
+    // PostMessageA to the dialog itself: queued behind the messages already waiting.
+    virtual void PostMessage(std::uint32_t message, std::uintptr_t wParam,
+                             std::intptr_t lParam) = 0;
+
+    // EndDialog: the modal run ends with `result` (ID_OK, ID_CANCEL).
+    virtual void EndDialog(int result) = 0;
+    // The about box (template 100), modal over the dialog.
+    virtual void DoAboutBox() = 0;
+    // What the system does with a system command the dialog leaves alone.
+    virtual void DefaultSysCommand(unsigned command) = 0;
+
+    // The system menu: false when the window has none. The entry sends WM_SYSCOMMAND with
+    // `command` to the dialog when chosen.
+    virtual bool HasSystemMenu() const = 0;
+    virtual void AppendSystemMenuSeparator() = 0;
+    virtual void AppendSystemMenuItem(unsigned command, std::string_view utf8) = 0;
+    // LoadString: the string resource `id`, empty when there is none.
+    virtual std::string LoadString(int id) const = 0;
+
+    // LoadIcon of an application resource; null when there is none.
+    virtual IconHandle LoadIcon(int resourceId) = 0;
+    // WM_SETICON, big or small.
+    virtual void SetIcon(IconHandle icon, bool big) = 0;
+
+    // Painting. IsIconic: the dialog is minimised. PaintIcon runs the whole minimised paint:
+    // begin painting, erase the background (WM_ICONERASEBKGND), draw `icon` with its top
+    // left corner at `origin` in client coordinates. DefaultPaint: the toolkit paints.
+    virtual bool IsIconic() const = 0;
+    virtual Size ClientSize() const = 0;
+    virtual Size IconMetrics() const = 0;  // SM_CXICON, SM_CYICON
+    virtual void PaintIcon(IconHandle icon, Point origin) = 0;
+    virtual void DefaultPaint() = 0;
+
+  protected:
+    // A text was bound to edit `id`: a toolkit may check the control or restrict its input.
+    virtual void TextBound(int /*id*/) {}
+    // Puts the focus on edit `id` and selects its text (after a refused transfer).
+    virtual void FocusEdit(int id) = 0;
 
   private:
-    QComboBox* combo(int id) const;
-
     struct Binding {
         int id;
         std::string* member;
         std::string fieldName;
     };
-
-    QDialog& m_dialog;
-    std::map<int, QWidget*> m_controls;
     std::vector<Binding> m_bindings;
 };
 

@@ -19,8 +19,8 @@
 #include "app/ConfigApp.h"
 #include "config/TextCodec.h"
 #include "device/BenchDevices.h"
-#include "ui/ConfigDlg.h"
 #include "ui/ControlIds.h"
+#include "ui/qt/QtConfigDialog.h"
 
 namespace {
 
@@ -164,7 +164,7 @@ bool ClickPlugWhileDialogRuns(kx::bench::BenchDevices& devices, BenchWindow& win
     CConfigApp app(devices.library(), devices.probe(), devices.notifications());
     const std::size_t before = devices.bench().devices().size();
     std::size_t after = before;
-    app.setDialogHook([&](CConfigDlg& dlg) {
+    app.setDialogHook([&](kx::ui::QtConfigDialog& dlg) {
         if (benchSetup) {
             kx::bench::ShowBesideModalDialog(dlg, window);
         } else {

@@ -18,8 +18,8 @@
 #include "app/ConfigApp.h"
 #include "device/BenchDevices.h"
 #include "res/AppIcon.h"
-#include "ui/ConfigDlg.h"
 #include "ui/ControlIds.h"
+#include "ui/qt/QtConfigDialog.h"
 
 namespace {
 
@@ -34,8 +34,8 @@ class ConfigAppTest : public ::testing::Test {
 
     // Runs InitInstance; `during` runs inside the dialog's modal loop, and the dialog is
     // then ended (rejected) unless `during` ended it.
-    int RunWith(std::function<void(CConfigDlg&)> during) {
-        app.setDialogHook([this, during](CConfigDlg& dlg) {
+    int RunWith(std::function<void(kx::ui::QtConfigDialog&)> during) {
+        app.setDialogHook([this, during](kx::ui::QtConfigDialog& dlg) {
             callsBeforeDialogRan = recording.calls;
             mainWindowWhenHooked = app.mainWindow();
             QTimer::singleShot(0, &dlg, [&dlg, during] {
@@ -56,7 +56,7 @@ class ConfigAppTest : public ::testing::Test {
 };
 
 TEST_F(ConfigAppTest, InitialisesTheLibraryOnceBeforeTheDialog) {
-    RunWith([](CConfigDlg&) {});
+    RunWith([](kx::ui::QtConfigDialog&) {});
     // The dialog is constructed only after the one initialisation call.
     EXPECT_EQ(callsBeforeDialogRan, std::vector<std::string>{"KX4701DllInt"});
     EXPECT_EQ(std::count(recording.calls.begin(), recording.calls.end(), "KX4701DllInt"), 1);
@@ -70,7 +70,7 @@ TEST_F(ConfigAppTest, TheRunningDialogIsTheModalMainWindow) {
     QWidget* modal = nullptr;
     QWidget* main = nullptr;
     bool visible = false;
-    RunWith([&](CConfigDlg& dlg) {
+    RunWith([&](kx::ui::QtConfigDialog& dlg) {
         modal = QApplication::activeModalWidget();
         main = app.mainWindow();
         visible = dlg.isVisible();
@@ -85,14 +85,14 @@ TEST_F(ConfigAppTest, TheRunningDialogIsTheModalMainWindow) {
 // However the dialog ends, start-up returns 0 and so does the program.
 struct DialogEnding {
     const char* name;
-    std::function<void(CConfigDlg&)> end;
+    std::function<void(kx::ui::QtConfigDialog&)> end;
 };
 
 class ConfigAppEnding : public ConfigAppTest, public ::testing::WithParamInterface<DialogEnding> {};
 
 TEST_P(ConfigAppEnding, ReturnsZero) {
     bool endedByAction = false;
-    EXPECT_EQ(RunWith([&](CConfigDlg& dlg) {
+    EXPECT_EQ(RunWith([&](kx::ui::QtConfigDialog& dlg) {
                   GetParam().end(dlg);
                   endedByAction = !dlg.isVisible();
               }),
@@ -104,15 +104,17 @@ TEST_P(ConfigAppEnding, ReturnsZero) {
 INSTANTIATE_TEST_SUITE_P(
     Endings, ConfigAppEnding,
     ::testing::Values(DialogEnding{"Escape",
-                                   [](CConfigDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); }},
+                                   [](kx::ui::QtConfigDialog& d) {
+                                       QTest::keyClick(&d, Qt::Key_Escape);
+                                   }},
                       DialogEnding{"EnterInAnEdit",
-                                   [](CConfigDlg& d) {
+                                   [](kx::ui::QtConfigDialog& d) {
                                        QWidget* edit = d.Ops().GetDlgItem(kx::IDC_EVENT_TEXT);
                                        edit->setFocus();
                                        QTest::keyClick(edit, Qt::Key_Return);
                                    }},
-                      DialogEnding{"Accepted", [](CConfigDlg& d) { d.accept(); }},
-                      DialogEnding{"OtherResult", [](CConfigDlg& d) { d.done(7); }}),
+                      DialogEnding{"Accepted", [](kx::ui::QtConfigDialog& d) { d.accept(); }},
+                      DialogEnding{"OtherResult", [](kx::ui::QtConfigDialog& d) { d.done(7); }}),
     [](const ::testing::TestParamInfo<DialogEnding>& p) { return std::string(p.param.name); });
 
 TEST_F(ConfigAppTest, ApplicationNameIsTheExecutablesBaseName) {
@@ -126,7 +128,7 @@ TEST_F(ConfigAppTest, HelpKeyShowsACaptionedMessageBox) {
     QMessageBox::Icon icon = QMessageBox::Warning;
     QWidget* parent = nullptr;
     QWidget* dialog = nullptr;
-    RunWith([&](CConfigDlg& dlg) {
+    RunWith([&](kx::ui::QtConfigDialog& dlg) {
         dialog = &dlg;
         dlg.activateWindow();
         // F1 is a key of the active window.
@@ -150,7 +152,7 @@ TEST_F(ConfigAppTest, HelpKeyShowsACaptionedMessageBox) {
 // The validation boxes the dialog raises carry the same name.
 TEST_F(ConfigAppTest, ValidationMessageBoxIsCaptionedWithTheExecutableName) {
     QString title, text;
-    RunWith([&](CConfigDlg& dlg) {
+    RunWith([&](kx::ui::QtConfigDialog& dlg) {
         dlg.OnOpenButton();
         ASSERT_NE(dlg.m_hDevice, kx::INVALID_DEVICE_HANDLE);
         dlg.Ops().CheckDlgButton(kx::IDC_VID_CHECK, true);
@@ -170,7 +172,7 @@ TEST_F(ConfigAppTest, ValidationMessageBoxIsCaptionedWithTheExecutableName) {
 
 TEST_F(ConfigAppTest, DialogCarriesTheIconInEverySize) {
     QList<QSize> sizes;
-    RunWith([&](CConfigDlg& dlg) { sizes = dlg.windowIcon().availableSizes(); });
+    RunWith([&](kx::ui::QtConfigDialog& dlg) { sizes = dlg.windowIcon().availableSizes(); });
     for (int size : kAppIconSizes) {
         EXPECT_TRUE(sizes.contains(QSize(size, size))) << size;
     }
@@ -181,7 +183,7 @@ TEST_F(ConfigAppTest, AboutCommandShowsTheAboutBoxOverTheDialog) {
     QWidget* parent = nullptr;
     QWidget* dialog = nullptr;
     bool isAbout = false;
-    RunWith([&](CConfigDlg& dlg) {
+    RunWith([&](kx::ui::QtConfigDialog& dlg) {
         dialog = &dlg;
         WhenModalShown([&](QWidget* modal) {
             isAbout = qobject_cast<CAboutDlg*>(modal) != nullptr;

@@ -73,11 +73,11 @@ class HostileDevice : public ::testing::Test {
     TamperingBus bus{bench};
     KxLibrary lib{bus};
     ModalAnswerer modals;
-    std::unique_ptr<CConfigDlg> dlg;
+    std::unique_ptr<ui::QtConfigDialog> dlg;
     int chip = bench.plugChip();
 
     void Start() {
-        dlg = std::make_unique<CConfigDlg>(lib, bench, bench);
+        dlg = std::make_unique<ui::QtConfigDialog>(lib, bench, bench);
         dlg->show();
     }
     std::string text(int id) { return dlg->Ops().WindowText(id); }

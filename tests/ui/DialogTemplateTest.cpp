@@ -9,7 +9,7 @@
 #include <QLabel>
 
 #include "UiTestSupport.h"
-#include "ui/DialogTemplate.h"
+#include "ui/qt/QtDialogBuilder.h"
 
 namespace kx::uitest {
 namespace {

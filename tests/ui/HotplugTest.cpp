@@ -59,7 +59,7 @@ TEST_F(Hotplug, PlugWhileOpenKeepsTheOpenDevice) {
     Start();
     OpenSelected();
     const DeviceHandle open = dlg->m_hDevice;
-    QSignalSpy eventText(dlg->m_editEventText, &QLineEdit::textChanged);
+    QSignalSpy eventText(control<QLineEdit>(IDC_EVENT_TEXT), &QLineEdit::textChanged);
 
     const int second = bench.plugChip();
     Pump();

@@ -136,7 +136,7 @@ TEST_F(Routing, EveryListReachesItsHandler) {
 TEST_F(Routing, WindowMessagesAreDispatchedThroughTheTable) {
     // WM_QUERYDRAGICON answers with the icon.
     EXPECT_EQ(ui::DispatchWindowMessage(*dlg, ui::MSG_QUERYDRAGICON, 0, 0, nullptr),
-              reinterpret_cast<std::intptr_t>(&dlg->m_hIcon));
+              reinterpret_cast<std::intptr_t>(dlg->m_hIcon));
     // A message without an entry is not handled.
     EXPECT_EQ(ui::DispatchWindowMessage(*dlg, 0x0201, 0, 0, nullptr), std::nullopt);
     // WM_DEVICE_EVENT queued to the dialog reaches OnDeviceEvent.
@@ -235,9 +235,9 @@ TEST_F(DialogTest, OtherSystemCommandsDoNotOpenTheAboutBox) {
 }
 
 TEST(MinimizedIcon, IsCentredWithTheRoundingRule) {
-    EXPECT_EQ(CConfigDlg::MinimizedIconOrigin({100, 80}, {32, 32}), QPoint(34, 24));
-    EXPECT_EQ(CConfigDlg::MinimizedIconOrigin({101, 81}, {32, 32}), QPoint(35, 25));
-    EXPECT_EQ(CConfigDlg::MinimizedIconOrigin({32, 32}, {32, 32}), QPoint(0, 0));
+    EXPECT_EQ(CConfigDlg::MinimizedIconOrigin({100, 80}, {32, 32}), (ui::Point{34, 24}));
+    EXPECT_EQ(CConfigDlg::MinimizedIconOrigin({101, 81}, {32, 32}), (ui::Point{35, 25}));
+    EXPECT_EQ(CConfigDlg::MinimizedIconOrigin({32, 32}, {32, 32}), (ui::Point{0, 0}));
 }
 
 TEST_F(DialogTest, MinimizedDialogPaintsItsIconCentred) {
@@ -249,13 +249,14 @@ TEST_F(DialogTest, MinimizedDialogPaintsItsIconCentred) {
     painted.fill(Qt::transparent);
     dlg->render(&painted, QPoint(), QRegion(), QWidget::DrawWindowBackground);
     const int extent = dlg->style()->pixelMetric(QStyle::PM_LargeIconSize, nullptr, dlg.get());
-    const QPoint origin =
-        CConfigDlg::MinimizedIconOrigin(dlg->rect().size(), QSize(extent, extent));
+    const ui::Point at =
+        CConfigDlg::MinimizedIconOrigin({dlg->width(), dlg->height()}, {extent, extent});
+    const QPoint origin(at.x, at.y);
     QImage icon(extent, extent, QImage::Format_ARGB32_Premultiplied);
     icon.fill(dlg->palette().window().color());
     {
         QPainter painter(&icon);
-        dlg->m_hIcon.paint(&painter, icon.rect());
+        ui::QtWindowOps::Icon(dlg->m_hIcon).paint(&painter, icon.rect());
     }
     const QImage region = painted.copy(QRect(origin, QSize(extent, extent)))
                               .convertToFormat(QImage::Format_ARGB32_Premultiplied);

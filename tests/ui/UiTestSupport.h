@@ -21,8 +21,8 @@
 #include "device/KxLibrary.h"
 #include "device/LastError.h"
 #include "device/VirtualBench.h"
-#include "ui/ConfigDlg.h"
 #include "ui/ControlIds.h"
+#include "ui/qt/QtConfigDialog.h"
 
 namespace kx::uitest {
 
@@ -211,15 +211,15 @@ class DialogTest : public ::testing::Test {
     KxLibrary kxLibrary{bench};
     RecordingLibrary library{kxLibrary};
     ModalAnswerer modals;
-    std::unique_ptr<CConfigDlg> dlg;
+    std::unique_ptr<ui::QtConfigDialog> dlg;
 
     // Creates and shows the dialog (its initialisation runs on the first show).
     void Start() {
-        dlg = std::make_unique<CConfigDlg>(library, bench, bench);
+        dlg = std::make_unique<ui::QtConfigDialog>(library, bench, bench);
         dlg->show();
     }
 
-    ui::WindowOps& ops() { return dlg->Ops(); }
+    ui::QtWindowOps& ops() { return dlg->Ops(); }
     std::string text(int id) { return ops().WindowText(id); }
     std::string status() { return text(IDC_STATUS); }
     bool enabled(int id) { return ops().IsWindowEnabled(id); }

@@ -1,0 +1,182 @@
+#include "ui/qt/QtDialogBuilder.h"
+
+#include <algorithm>
+
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "res/AppIcon.h"
+
+namespace kx::ui {
+namespace {
+
+// Windows' MulDiv for the non-negative values of dialog geometry: rounds half up.
+int MulDiv(int number, int numerator, int denominator) {
+    return static_cast<int>((static_cast<long long>(number) * numerator * 2 + denominator) /
+                            (2LL * denominator));
+}
+
+// A drop-down combo whose template height covers the opened list: the closed box is one
+// line high and the list gets the rest, as many whole rows as fit.
+class TemplateComboBox : public QComboBox {
+  public:
+    using QComboBox::QComboBox;
+
+    void showPopup() override {
+        const int dropped = property(DROPPED_HEIGHT_PROPERTY).toInt();
+        const int row = count() > 0 ? view()->sizeHintForRow(0) : 0;
+        if (row > 0) {
+            setMaxVisibleItems(std::max(1, dropped / row));
+        }
+        QComboBox::showPopup();
+    }
+};
+
+QWidget* CreateControl(QDialog& dialog, const ControlTemplate& control, const DialogUnits& units) {
+    const QString caption = QString::fromUtf8(control.caption);
+    const QRect rect = units.toPixels(control.rect);
+    QWidget* widget = nullptr;
+    switch (control.kind) {
+        case ControlKind::Label: {
+            auto* label = new QLabel(caption, &dialog);
+            label->setTextFormat(Qt::PlainText);
+            label->setFocusPolicy(Qt::NoFocus);
+            label->setGeometry(rect);
+            widget = label;
+            break;
+        }
+        case ControlKind::GroupBox: {
+            auto* box = new QGroupBox(caption, &dialog);
+            // Created after the controls it frames; like the system's group box it must
+            // neither hide them nor take their clicks.
+            box->setAttribute(Qt::WA_TransparentForMouseEvents);
+            box->setFocusPolicy(Qt::NoFocus);
+            box->setGeometry(rect);
+            widget = box;
+            break;
+        }
+        case ControlKind::Icon: {
+            auto* label = new QLabel(&dialog);
+            const QIcon icon = LoadApplicationIcon();
+            // An icon control takes the icon's own size (32 by 32), not the template's.
+            label->setPixmap(icon.pixmap(32, 32));
+            label->setFocusPolicy(Qt::NoFocus);
+            label->setGeometry(rect.x(), rect.y(), 32, 32);
+            widget = label;
+            break;
+        }
+        case ControlKind::ComboBox: {
+            auto* combo = new TemplateComboBox(&dialog);
+            combo->setEditable((control.styles & STYLE_DROPDOWN) != 0);
+            combo->setInsertPolicy(QComboBox::NoInsert);
+            if (QLineEdit* edit = combo->lineEdit()) {
+                // Text typed into the edit part never selects an entry: no completion, and
+                // no matching of the text when editing ends or Enter is pressed (Qt would
+                // report that as a user selection).
+                combo->setCompleter(nullptr);
+                QObject::disconnect(edit, &QLineEdit::editingFinished, combo, nullptr);
+                QObject::disconnect(edit, &QLineEdit::returnPressed, combo, nullptr);
+            }
+            combo->setDuplicatesEnabled(true);
+            combo->view()->setVerticalScrollBarPolicy((control.styles & STYLE_VSCROLL) != 0
+                                                          ? Qt::ScrollBarAsNeeded
+                                                          : Qt::ScrollBarAlwaysOff);
+            combo->setFocusPolicy((control.styles & STYLE_TABSTOP) != 0 ? Qt::StrongFocus
+                                                                        : Qt::ClickFocus);
+            const int closed = combo->sizeHint().height();
+            combo->setGeometry(rect.x(), rect.y(), rect.width(), closed);
+            combo->setProperty(DROPPED_HEIGHT_PROPERTY, std::max(0, rect.height() - closed));
+            widget = combo;
+            break;
+        }
+        case ControlKind::Edit: {
+            auto* edit = new QLineEdit(&dialog);
+            edit->setFrame((control.styles & STYLE_BORDER) != 0);
+            edit->setReadOnly((control.styles & STYLE_READONLY) != 0);
+            edit->setFocusPolicy((control.styles & STYLE_TABSTOP) != 0 ? Qt::StrongFocus
+                                                                       : Qt::ClickFocus);
+            edit->setGeometry(rect);
+            widget = edit;
+            break;
+        }
+        case ControlKind::CheckBox: {
+            auto* box = new QCheckBox(caption, &dialog);
+            box->setFocusPolicy((control.styles & STYLE_TABSTOP) != 0 ? Qt::StrongFocus
+                                                                      : Qt::ClickFocus);
+            box->setGeometry(rect);
+            widget = box;
+            break;
+        }
+        case ControlKind::PushButton: {
+            auto* button = new QPushButton(caption, &dialog);
+            // Enter is the dialog's business (see the dialog's key handling), not Qt's
+            // auto-default mechanism.
+            button->setAutoDefault(false);
+            button->setDefault((control.styles & STYLE_DEFPUSHBUTTON) != 0);
+            button->setFocusPolicy((control.styles & STYLE_TABSTOP) != 0 ? Qt::StrongFocus
+                                                                         : Qt::ClickFocus);
+            button->setGeometry(rect);
+            widget = button;
+            break;
+        }
+    }
+    widget->setObjectName(QString::fromUtf8(control.name));
+    widget->setProperty(CONTROL_ID_PROPERTY, control.id);
+    widget->setAccessibleName(QString::fromUtf8(control.accessibleName));
+    return widget;
+}
+
+}  // namespace
+
+QFont DialogFont(const DialogTemplate& tmpl) {
+    QFont font;
+    // The template's face first; SimSun is its Latin name; WenQuanYi Zen Hei is the CJK
+    // face the project installs.
+    font.setFamilies({QString::fromUtf8(tmpl.fontFace), QStringLiteral("SimSun"),
+                      QStringLiteral("WenQuanYi Zen Hei")});
+    font.setPointSize(tmpl.pointSize);
+    return font;
+}
+
+DialogUnits DialogUnits::ForFont(const QFont& font) {
+    const QFontMetrics metrics(font);
+    const int width = metrics.horizontalAdvance(
+        QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"));
+    return DialogUnits{(width / 26 + 1) / 2, metrics.height()};
+}
+
+int DialogUnits::toPixelsX(int dlu) const {
+    return MulDiv(dlu, avgCharWidth, 4);
+}
+int DialogUnits::toPixelsY(int dlu) const {
+    return MulDiv(dlu, charHeight, 8);
+}
+
+QRect DialogUnits::toPixels(const DluRect& rect) const {
+    return QRect(toPixelsX(rect.x), toPixelsY(rect.y), toPixelsX(rect.cx), toPixelsY(rect.cy));
+}
+
+std::vector<QWidget*> BuildDialog(QDialog& dialog, const DialogTemplate& tmpl) {
+    const QFont font = DialogFont(tmpl);
+    dialog.setFont(font);
+    dialog.setWindowTitle(QString::fromUtf8(tmpl.caption));
+    dialog.setProperty(CONTROL_ID_PROPERTY, tmpl.id);
+    const DialogUnits units = DialogUnits::ForFont(font);
+    dialog.setFixedSize(units.toPixelsX(tmpl.cx), units.toPixelsY(tmpl.cy));
+
+    std::vector<QWidget*> widgets;
+    widgets.reserve(tmpl.controls.size());
+    for (const ControlTemplate& control : tmpl.controls) {
+        widgets.push_back(CreateControl(dialog, control, units));
+    }
+    return widgets;
+}
+
+}  // namespace kx::ui
