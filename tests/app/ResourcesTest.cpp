@@ -19,6 +19,7 @@
 #include "res/AppIcon.h"
 #include "res/version.h"
 #include "ui/ControlIds.h"
+#include "ui/DialogTemplate.h"
 
 namespace {
 
@@ -134,6 +135,128 @@ TEST_F(ResourcesTest, ResourceScriptCarriesIconStringAndVersionRecord) {
     for (const char* key :
          {"FileDescription", "InternalName", "ProductName", "FileVersion", "ProductVersion"}) {
         EXPECT_TRUE(rc.contains(QStringLiteral("VALUE \"%1\"").arg(QLatin1String(key)))) << key;
+    }
+}
+
+// One CONTROL or ICON statement of a DIALOGEX block, read back into the table's terms.
+struct RcControl {
+    QString idName;
+    kx::ui::ControlKind kind;
+    QString caption;
+    kx::ui::DluRect rect;
+    std::uint32_t styles;
+};
+
+// Fields of a statement, split at commas outside quotes, trimmed, quotes removed.
+QStringList RcFields(const QString& text) {
+    QStringList fields(QString{});
+    bool quoted = false;
+    for (const QChar c : text) {
+        if (c == u'"') {
+            quoted = !quoted;
+        } else if (c == u',' && !quoted) {
+            fields.append(QString{});
+        } else {
+            fields.last().append(c);
+        }
+    }
+    for (QString& field : fields) {
+        field = field.trimmed();
+    }
+    return fields;
+}
+
+RcControl ParseRcControl(const QString& line) {
+    using kx::ui::ControlKind;
+    static const QMap<QString, std::uint32_t> BITS{
+        {"WS_TABSTOP", kx::ui::STYLE_TABSTOP},
+        {"WS_GROUP", kx::ui::STYLE_GROUP},
+        {"WS_BORDER", kx::ui::STYLE_BORDER},
+        {"WS_VSCROLL", kx::ui::STYLE_VSCROLL},
+        {"ES_AUTOHSCROLL", kx::ui::STYLE_AUTOHSCROLL},
+        {"ES_READONLY", kx::ui::STYLE_READONLY},
+        {"BS_AUTOCHECKBOX", kx::ui::STYLE_AUTOCHECKBOX},
+        {"BS_DEFPUSHBUTTON", kx::ui::STYLE_DEFPUSHBUTTON},
+        {"SS_NOPREFIX", kx::ui::STYLE_NOPREFIX},
+        {"CBS_DROPDOWN", kx::ui::STYLE_DROPDOWN},
+        {"CBS_SORT", kx::ui::STYLE_SORT},
+        {"SS_CENTERIMAGE", kx::ui::STYLE_CENTERIMAGE}};
+    const bool icon = line.startsWith(QStringLiteral("ICON "));
+    const QStringList f = RcFields(line.mid(line.indexOf(u' ') + 1));
+    // ICON icon, id, x, y, cx, cy; CONTROL text, id, class, style, x, y, cx, cy
+    const qsizetype at = icon ? 2 : 4;
+    RcControl c{f.value(1),
+                ControlKind::Icon,
+                icon ? QString{} : f.value(0),
+                {f.value(at).toInt(), f.value(at + 1).toInt(), f.value(at + 2).toInt(),
+                 f.value(at + 3).toInt()},
+                0};
+    QStringList style = icon ? QStringList{} : f.value(3).split(u'|');
+    for (QString& name : style) {
+        name = name.trimmed();
+        c.styles |= BITS.value(name, 0);
+    }
+    const QString cls = f.value(2);
+    if (icon) {
+        c.kind = ControlKind::Icon;
+    } else if (cls == u"ComboBox") {
+        c.kind = ControlKind::ComboBox;
+    } else if (cls == u"Edit") {
+        c.kind = ControlKind::Edit;
+    } else if (cls == u"Static") {
+        c.kind = ControlKind::Label;
+    } else if (style.contains(QStringLiteral("BS_GROUPBOX"))) {
+        c.kind = ControlKind::GroupBox;
+    } else if (style.contains(QStringLiteral("BS_AUTOCHECKBOX"))) {
+        c.kind = ControlKind::CheckBox;
+    } else {
+        c.kind = ControlKind::PushButton;
+    }
+    return c;
+}
+
+// The Windows program shows the resource script's templates, the Qt program the table's:
+// both must hold the same controls, identifiers, kinds, captions, styles and positions.
+TEST_F(ResourcesTest, ResourceScriptTemplatesAgreeWithTheTemplateTable) {
+    const QString rc = QString::fromUtf8(ReadSource("res/KX4701SetCfg.rc"));
+    for (const kx::ui::DialogTemplate* tmpl :
+         {&kx::ui::ConfigDialogTemplate(), &kx::ui::AboutBoxTemplate()}) {
+        SCOPED_TRACE(tmpl->name);
+        const QString name = QString::fromUtf8(tmpl->name);
+        EXPECT_TRUE(rc.contains(QStringLiteral("#define %1 %2").arg(name).arg(tmpl->id)));
+        const qsizetype start = rc.indexOf(name + QStringLiteral(" DIALOGEX "));
+        ASSERT_GE(start, 0);
+        const QString block = rc.mid(start, rc.indexOf(QStringLiteral("\nEND"), start) - start);
+        EXPECT_TRUE(block.startsWith(
+            QStringLiteral("%1 DIALOGEX 0, 0, %2, %3").arg(name).arg(tmpl->cx).arg(tmpl->cy)));
+        EXPECT_TRUE(block.contains(QStringLiteral("\nCAPTION \"%1\"\n").arg(tmpl->caption)));
+        EXPECT_TRUE(block.contains(
+            QStringLiteral("\nFONT %1, \"%2\",").arg(tmpl->pointSize).arg(tmpl->fontFace)));
+        EXPECT_TRUE(block.contains(QStringLiteral("WS_POPUP | ")));
+        EXPECT_FALSE(block.contains(QStringLiteral("MINIMIZEBOX")));
+        std::vector<RcControl> parsed;
+        const QStringList lines = block.mid(block.indexOf(QStringLiteral("\nBEGIN\n")) + 7)
+                                      .split(u'\n', Qt::SkipEmptyParts);
+        for (const QString& line : lines) {
+            parsed.push_back(ParseRcControl(line.trimmed()));
+        }
+        ASSERT_EQ(parsed.size(), tmpl->controls.size());
+        for (std::size_t i = 0; i < parsed.size(); ++i) {
+            const kx::ui::ControlTemplate& want = tmpl->controls[i];
+            const RcControl& got = parsed[i];
+            SCOPED_TRACE(i);
+            const QString idName = want.id == kx::IDC_STATIC_ID ? QStringLiteral("IDC_STATIC")
+                                                                : QString::fromUtf8(want.name);
+            EXPECT_EQ(got.idName, idName);
+            if (want.id > kx::IDOK_BUTTON) {
+                EXPECT_TRUE(
+                    rc.contains(QStringLiteral("#define %1 %2\n").arg(idName).arg(want.id)));
+            }
+            EXPECT_EQ(got.kind, want.kind);
+            EXPECT_EQ(got.caption, QString::fromUtf8(want.caption));
+            EXPECT_EQ(got.rect, want.rect);
+            EXPECT_EQ(got.styles, want.styles);
+        }
     }
 }
 
