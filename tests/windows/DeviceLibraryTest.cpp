@@ -152,18 +152,25 @@ TEST_F(StandIn, EveryFunctionWorksThroughTheLoader) {
     EXPECT_NE(::GetLastError(), 0u) << "a failure sets the calling thread's last error";
 }
 
+// Who else has the chip open while the probe runs.
+enum class Holder { Nobody, BenchHold, SharingReadWrite, SharingReadOnly };
+
 struct ProbeCase {
     const char* name;
-    int chip;   // index into the stand-in's paths, or -1 for a path that does not exist
-    bool hold;  // another program holds the chip
+    int chip;  // index into the stand-in's paths, or -1 for a path that does not exist
+    Holder holder;
     bool opens;
     DWORD lastError;  // when it does not open
 };
 
+// The last two pin the probe's access and share mode: it must ask for writing, and must
+// share both ways with a program that has the chip open, as this tool itself may.
 const ProbeCase PROBE_CASES[] = {
-    {"free chip", 0, false, true, 0},
-    {"chip held by another program", 0, true, false, ERROR_SHARING_VIOLATION},
-    {"path that does not exist", -1, false, false, ERROR_FILE_NOT_FOUND},
+    {"free chip", 0, Holder::Nobody, true, 0},
+    {"chip held exclusively", 0, Holder::BenchHold, false, ERROR_SHARING_VIOLATION},
+    {"path that does not exist", -1, Holder::Nobody, false, ERROR_FILE_NOT_FOUND},
+    {"chip open elsewhere shared", 1, Holder::SharingReadWrite, true, 0},
+    {"chip open elsewhere read-shared", 1, Holder::SharingReadOnly, false, ERROR_SHARING_VIOLATION},
 };
 
 class Probing : public StandIn, public testing::WithParamInterface<ProbeCase> {};
@@ -173,9 +180,17 @@ TEST_P(Probing, OpensExactlyWhatTheSystemWould) {
     const std::vector<std::string> paths = Paths();
     ASSERT_EQ(paths.size(), 2u);
     const std::string path = c.chip < 0 ? paths[0] + "-absent" : paths[c.chip];
-    if (c.hold) {
+    HANDLE other = INVALID_HANDLE_VALUE;
+    if (c.holder == Holder::BenchHold) {
         ASSERT_NE(
             Control<kx::win32::KxBenchHoldPathFn>(kx::win32::BENCH_HOLD_PATH)(path.c_str(), 1), 0);
+    } else if (c.holder != Holder::Nobody) {
+        const DWORD share = c.holder == Holder::SharingReadWrite
+                                ? FILE_SHARE_READ | FILE_SHARE_WRITE
+                                : FILE_SHARE_READ;
+        other = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(other, INVALID_HANDLE_VALUE);
     }
     kx::win32::FileProbe probe;
     ::SetLastError(0);
@@ -183,10 +198,14 @@ TEST_P(Probing, OpensExactlyWhatTheSystemWould) {
     if (!c.opens) {
         EXPECT_EQ(::GetLastError(), c.lastError);
     }
-    // The library agrees: what the probe turns down cannot be opened either.
-    const kx::DeviceHandle handle = library_->KX4701OpenDevicePath(path.c_str());
-    EXPECT_EQ(handle != kx::INVALID_DEVICE_HANDLE, c.opens);
-    library_->KX4701CloseDevice(handle);
+    if (other != INVALID_HANDLE_VALUE) {
+        CloseHandle(other);
+    } else {
+        // The library agrees: what the probe turns down cannot be opened either.
+        const kx::DeviceHandle handle = library_->KX4701OpenDevicePath(path.c_str());
+        EXPECT_EQ(handle != kx::INVALID_DEVICE_HANDLE, c.opens);
+        library_->KX4701CloseDevice(handle);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowsDeviceLibrary, Probing, testing::ValuesIn(PROBE_CASES),
