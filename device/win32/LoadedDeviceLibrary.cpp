@@ -73,7 +73,15 @@ LoadResult LoadedDeviceLibrary::Load(const std::string& file) {
 }
 
 LoadResult LoadedDeviceLibrary::LoadBesideProgram() {
-    return Load(ProgramFolder() + DEVICE_LIBRARY_FILE);
+    const std::string folder = ProgramFolder();
+    if (folder.empty()) {
+        // Never fall back to the search path: that is where a planted copy would come from.
+        LoadResult result;
+        result.file = DEVICE_LIBRARY_FILE;
+        result.systemError = GetLastError();
+        return result;
+    }
+    return Load(folder + DEVICE_LIBRARY_FILE);
 }
 
 LoadedDeviceLibrary::~LoadedDeviceLibrary() {
