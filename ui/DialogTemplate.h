@@ -50,8 +50,7 @@ struct ControlTemplate {
     ControlKind kind;
     const char* caption;  // UTF-8
     DluRect rect;
-    std::uint32_t styles;        // Style bits
-    const char* accessibleName;  // caption, or the label a caption-less control stands by
+    std::uint32_t styles;  // Style bits
 };
 
 struct DialogTemplate {
@@ -71,5 +70,11 @@ const DialogTemplate& AboutBoxTemplate();
 
 // The control of `id` in `tmpl`, or nullptr.
 const ControlTemplate* FindControl(const DialogTemplate& tmpl, int id);
+
+// The captioned control that a caption-less one (edit, combo box, icon) of `tmpl` is known
+// by, as a reader of the dialog pairs them: the label or check box nearest to its left on its
+// first line, or, where a caption-less control stands there, the innermost captioned group
+// box around it. nullptr for a captioned control or when nothing fits. Points into `tmpl`.
+const ControlTemplate* CaptionFor(const DialogTemplate& tmpl, const ControlTemplate& control);
 
 }  // namespace kx::ui

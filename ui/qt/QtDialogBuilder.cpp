@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include <QAbstractItemView>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -38,6 +40,45 @@ class TemplateComboBox : public QComboBox {
         QComboBox::showPopup();
     }
 };
+
+// Qt's accessible check box toggles without a click, so the dialog would never hear of it:
+// the box would show checked while its edit stays disabled. This one clicks, as a user does.
+class ClickedCheckBoxAccessible : public QAccessibleWidget {
+  public:
+    explicit ClickedCheckBoxAccessible(QCheckBox* box)
+        : QAccessibleWidget(box, QAccessible::CheckBox) {}
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty()) {
+            return box()->text();
+        }
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.checkable = true;
+        s.checked = box()->isChecked();
+        return s;
+    }
+    QStringList actionNames() const override {
+        return QStringList(toggleAction()) + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& action) override {
+        if (action != toggleAction()) {
+            QAccessibleWidget::doAction(action);
+        } else if (box()->isEnabled()) {
+            box()->click();
+        }
+    }
+
+  private:
+    QCheckBox* box() const { return static_cast<QCheckBox*>(widget()); }
+};
+
+QAccessibleInterface* CheckBoxAccessible(const QString& /*className*/, QObject* object) {
+    auto* box = qobject_cast<QCheckBox*>(object);
+    return box != nullptr ? new ClickedCheckBoxAccessible(box) : nullptr;
+}
 
 QWidget* CreateControl(QDialog& dialog, const ControlTemplate& control, const DialogUnits& units) {
     const QString caption = QString::fromUtf8(control.caption);
@@ -129,7 +170,6 @@ QWidget* CreateControl(QDialog& dialog, const ControlTemplate& control, const Di
     }
     widget->setObjectName(QString::fromUtf8(control.name));
     widget->setProperty(CONTROL_ID_PROPERTY, control.id);
-    widget->setAccessibleName(QString::fromUtf8(control.accessibleName));
     return widget;
 }
 
@@ -164,6 +204,9 @@ QRect DialogUnits::toPixels(const DluRect& rect) const {
 }
 
 std::vector<QWidget*> BuildDialog(QDialog& dialog, const DialogTemplate& tmpl) {
+    // Before any check box exists, so that none gets Qt's own accessible interface.
+    static const bool factoryInstalled = (QAccessible::installFactory(CheckBoxAccessible), true);
+    (void)factoryInstalled;
     const QFont font = DialogFont(tmpl);
     dialog.setFont(font);
     dialog.setWindowTitle(QString::fromUtf8(tmpl.caption));
@@ -175,6 +218,22 @@ std::vector<QWidget*> BuildDialog(QDialog& dialog, const DialogTemplate& tmpl) {
     widgets.reserve(tmpl.controls.size());
     for (const ControlTemplate& control : tmpl.controls) {
         widgets.push_back(CreateControl(dialog, control, units));
+    }
+    // A caption-less control is read by the caption standing by it: a label takes it as its
+    // buddy (Qt then reads the label's text and relates the two), other captions become its
+    // name. Captioned controls get no fixed name, so that what is read follows what they show.
+    for (std::size_t i = 0; i < widgets.size(); ++i) {
+        const ControlTemplate* caption = CaptionFor(tmpl, tmpl.controls[i]);
+        if (caption == nullptr) {
+            continue;
+        }
+        QWidget* by = widgets[static_cast<std::size_t>(caption - tmpl.controls.data())];
+        auto* label = qobject_cast<QLabel*>(by);
+        if (label != nullptr && label->buddy() == nullptr) {
+            label->setBuddy(widgets[i]);
+        } else {
+            widgets[i]->setAccessibleName(QString::fromUtf8(caption->caption));
+        }
     }
     return widgets;
 }
