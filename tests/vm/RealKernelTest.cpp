@@ -1,0 +1,205 @@
+// The real program's device path on a real kernel: emulated chips on hidraw nodes made by
+// uhid, listed, opened and written by the dialog through hidapi, plugged and unplugged under
+// the libudev monitor with the kernel's own uevents. Runs only in the VM (scripts/vmtest):
+// it needs /dev/uhid and root.
+
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <deque>
+
+#include "device/SystemDevices.h"
+#include "device/hotplug/UdevNotificationSource.h"
+#include "device/uhid/UhidDevice.h"
+#include "tests/ui/UiTestSupport.h"
+
+namespace kx::uitest {
+namespace {
+
+using bench::ChipIdentity;
+using bench::SerialSettings;
+
+constexpr int NODE_WAIT_MS = 5000;
+constexpr int EVENT_WAIT_MS = 10000;
+
+// Root passes every permission check through these capabilities; without them a node's
+// mode bits decide, as for any user. Capabilities are per thread: this one probes.
+bool SetFileAccessOverride(bool on) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (syscall(SYS_capget, &header, data) != 0) {
+        return false;
+    }
+    const std::uint32_t bits = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+    data[0].effective = on ? data[0].effective | bits : data[0].effective & ~bits;
+    return syscall(SYS_capset, &header, data) == 0;
+}
+
+std::string Upper(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return s;
+}
+
+// The dialog over the system's devices: hidapi on hidraw, and the libudev monitor.
+class RealKernel : public DialogTest {
+  protected:
+    ~RealKernel() override {
+        dlg.reset();  // before the devices and the stack it borrows
+        SetFileAccessOverride(true);
+    }
+
+    struct Plugged {
+        std::unique_ptr<uhid::UhidDevice> device;
+        std::string node;
+    };
+
+    Plugged& plug(std::unique_ptr<uhid::UhidDevice> device, const std::string& error) {
+        EXPECT_NE(device.get(), nullptr) << error;
+        Plugged p{std::move(device), {}};
+        if (p.device) {
+            p.node = p.device->hidrawNode(NODE_WAIT_MS);
+        }
+        EXPECT_FALSE(p.node.empty()) << "no hidraw node";
+        plugged.push_back(std::move(p));
+        return plugged.back();
+    }
+    Plugged& plugChip(const ChipIdentity& identity = {}) {
+        std::string error;
+        auto d = uhid::UhidDevice::createChip(identity, &error);
+        return plug(std::move(d), error);
+    }
+    Plugged& plugKeyboard() {
+        std::string error;
+        auto d = uhid::UhidDevice::createKeyboard("USB Keyboard", &error);
+        return plug(std::move(d), error);
+    }
+
+    void StartOnSystem() {
+        dlg = std::make_unique<ui::QtConfigDialog>(system.library(), system.probe(), notifications);
+        dlg->show();
+    }
+
+    // Waits, bounded, for the status line the kernel's uevent leads to.
+    void AwaitStatus(const char* expected) {
+        const bool arrived = QTest::qWaitFor([&] { return status() == expected; }, EVENT_WAIT_MS);
+        ASSERT_TRUE(arrived) << "status still " << status();
+    }
+
+    void OpenNode(const std::string& node) {
+        const auto list = entries(IDC_DEVICE_COMBO);
+        const auto it = std::find(list.begin(), list.end(), Upper(node));
+        ASSERT_NE(it, list.end()) << node;
+        ops().SetCurSel(IDC_DEVICE_COMBO, static_cast<int>(it - list.begin()));
+        OpenSelected();
+    }
+
+    SystemDevices system;
+    hotplug::UdevNotificationSource notifications;
+    std::deque<Plugged> plugged;  // references stay valid as devices are added
+};
+
+TEST_F(RealKernel, ListsOpenableNodesUpperCasedInReverseLibraryOrderLeavingOutALockedOne) {
+    plugChip();
+    plugKeyboard();
+    const std::string locked = plugChip().node;
+    plugChip();
+    ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+    ASSERT_TRUE(SetFileAccessOverride(false));
+    StartOnSystem();
+
+    std::vector<std::string> expected;  // the library's order is hidapi's, by sysfs path
+    for (std::int32_t i = 0; i < 16; ++i) {
+        std::array<char, DEVICE_PATH_BUFFER_SIZE> path{};
+        if (system.library().KX4701GetDevicePath(i, path.data(), path.size()) &&
+            path.data() != locked) {
+            expected.insert(expected.begin(), Upper(path.data()));
+        }
+    }
+    ASSERT_EQ(expected.size(), 3u);
+    EXPECT_EQ(entries(IDC_DEVICE_COMBO), expected);
+    EXPECT_EQ(ops().GetCurSel(IDC_DEVICE_COMBO), 0);
+    EXPECT_EQ(text(IDC_EVENT_TEXT), "有设备接入");
+}
+
+TEST_F(RealKernel, DialogCommandsReachTheChipAndNeverTheKeyboard) {
+    Plugged& chip = plugChip();
+    Plugged& keyboard = plugKeyboard();
+    StartOnSystem();
+
+    OpenNode(chip.node);
+    // hidapi takes the version from the USB device, which an emulated chip has none of.
+    EXPECT_EQ(text(IDC_DEVICE_INFO), "设备已连接,VID=3C5BPID=B207 VER=0 ");
+    EXPECT_EQ(text(IDC_VID_EDIT), "3C5B");
+    EXPECT_EQ(text(IDC_PRODUCT_EDIT), "HID To Serial");
+    EXPECT_EQ(text(IDC_SERIAL_EDIT), "12345678");
+
+    Choose(IDC_BAUD_COMBO, "115200");
+    Choose(IDC_PARITY_COMBO, "偶校验");
+    Click(IDC_SET_RATE_BUTTON);
+    EXPECT_EQ(status(), "操作状态:设置默认串口参数成功!");
+    EXPECT_EQ(chip.device->state().serial, (SerialSettings{13, 2, 1, 4, 0x30}));
+
+    // uhid devices carry no manufacturer string: its box is unticked, so the default goes.
+    Click(IDC_MANUF_CHECK);
+    Click(IDC_VID_CHECK);
+    Type(IDC_VID_EDIT, "1a2B");
+    Type(IDC_PRODUCT_EDIT, "VM Product");
+    Click(IDC_SET_CFG_BUTTON);
+    EXPECT_EQ(status(), "操作状态:参数设置成功!");
+    const ChipIdentity written = chip.device->state().identity;
+    EXPECT_EQ(written.vid, 0x1A2B);
+    EXPECT_EQ(written.pid, 0xB207);
+    EXPECT_EQ(written.manufacturer, ChipIdentity{}.manufacturer);
+    EXPECT_EQ(written.product, "VM Product");
+    EXPECT_EQ(written.serial, "12345678");
+
+    Click(IDC_FACTORY_BUTTON);
+    EXPECT_EQ(status(), "操作状态:恢复出厂设置成功!");
+    EXPECT_EQ(chip.device->state().identity, ChipIdentity{});
+    EXPECT_EQ(chip.device->state().serial, SerialSettings{});
+
+    Click(IDC_OPEN_BUTTON);  // close
+    OpenNode(keyboard.node);
+    Click(IDC_MANUF_CHECK);  // the keyboard has no manufacturer or serial string either
+    Click(IDC_SERIAL_CHECK);
+    for (const WriteCommand& command : WRITE_COMMANDS) {
+        Click(command.button);
+        EXPECT_EQ(status(), command.failedStatus);
+    }
+    EXPECT_EQ(keyboard.device->state().setReports, 0u);
+    EXPECT_EQ(keyboard.device->state().getReports, 0u);
+    EXPECT_TRUE(modals.seen.empty());
+}
+
+TEST_F(RealKernel, KernelUeventsRebuildTheListAndARemovalClosesTheOpenChip) {
+    Plugged& first = plugChip();
+    StartOnSystem();
+    OpenNode(first.node);
+
+    const std::string second = plugChip().node;
+    AwaitStatus("操作状态:检测到设备已连接!");
+    EXPECT_EQ(entries(IDC_DEVICE_COMBO),
+              (std::vector<std::string>{Upper(second), Upper(first.node)}));
+    EXPECT_EQ(text(IDC_OPEN_BUTTON), "关闭设备") << "an arrival leaves the open chip open";
+    EXPECT_EQ(text(IDC_EVENT_TEXT), "有设备接入");
+
+    plugged.back().device.reset();  // the second chip leaves
+    AwaitStatus("操作状态:检测到设备已断开连接!");
+    EXPECT_EQ(entries(IDC_DEVICE_COMBO), (std::vector<std::string>{Upper(first.node)}));
+    EXPECT_EQ(text(IDC_OPEN_BUTTON), "打开设备");
+    EXPECT_EQ(text(IDC_DEVICE_INFO), "");
+    EXPECT_EQ(system.kxLibrary().openHandleCount(), 0u);
+
+    first.device.reset();  // the last one
+    EXPECT_TRUE(QTest::qWaitFor([&] { return entries(IDC_DEVICE_COMBO).empty(); }, EVENT_WAIT_MS));
+    EXPECT_EQ(text(IDC_EVENT_TEXT), "有HID设备离开");
+}
+
+}  // namespace
+}  // namespace kx::uitest
