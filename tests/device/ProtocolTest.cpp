@@ -10,6 +10,7 @@
 #include "device/Protocol.h"
 #include "device/ReportDescriptor.h"
 #include "device/VirtualChip.h"
+#include "device/uhid/UhidDevice.h"
 
 namespace kx::protocol {
 namespace {
@@ -262,30 +263,11 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A vendor collection like the chip's: 64-byte input and output reports and the 0x4B
-// feature report, all with report ids.
-const Bytes VENDOR = {
-    0x06, 0x47, 0xFF,        // Usage Page (0xFF47)
-    0x09, 0x01,              // Usage (1)
-    0xA1, 0x01,              // Collection (Application)
-    0x85, 0x01,              //   Report ID (1)
-    0x75, 0x08,              //   Report Size (8)
-    0x95, 0x40,              //   Report Count (64)
-    0x09, 0x01, 0x81, 0x02,  // Input
-    0x09, 0x01, 0x91, 0x02,  // Output
-    0x85, 0x4B,              //   Report ID (0x4B)
-    0x95, 0x3F,              //   Report Count (63)
-    0x09, 0x01, 0xB1, 0x02,  // Feature
-    0xC0,                    // End Collection
-};
-
-// A boot keyboard without report ids: 8 input bytes, 1 output byte (5 LEDs + padding).
-const Bytes KEYBOARD = {
-    0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x05, 0x07, 0x19, 0xE0, 0x29, 0xE7, 0x15, 0x00, 0x25, 0x01,
-    0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0x95, 0x01, 0x75, 0x08, 0x81, 0x01, 0x95, 0x05, 0x75, 0x01,
-    0x05, 0x08, 0x19, 0x01, 0x29, 0x05, 0x91, 0x02, 0x95, 0x01, 0x75, 0x03, 0x91, 0x01, 0x95, 0x06,
-    0x75, 0x08, 0x15, 0x00, 0x25, 0x65, 0x05, 0x07, 0x19, 0x00, 0x29, 0x65, 0x81, 0x00, 0xC0,
-};
+// The emulated chip's descriptor (64-byte input and output reports and the 0x4B feature
+// report, all with report ids) and a boot keyboard without report ids (8 input bytes, 1
+// output byte: 5 LEDs and padding).
+const Bytes VENDOR = uhid::ChipReportDescriptor();
+const Bytes KEYBOARD = uhid::KeyboardReportDescriptor();
 
 TEST(ReportDescriptor, LengthsIncludeTheReportIdByteAsWindowsCountsThem) {
     const auto vendor = ParseReportLengths(VENDOR);
