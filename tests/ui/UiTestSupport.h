@@ -64,6 +64,7 @@ class RecordingLibrary : public DeviceLibrary {
     std::vector<std::string> openedPaths;
     std::vector<DeviceHandle> closed;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> timeouts;
+    int dllIntCalls = 0;
     int bufferLenCalls = 0;
     int pathCalls = 0;
     int resetCalls = 0;
@@ -74,7 +75,10 @@ class RecordingLibrary : public DeviceLibrary {
     // The product read fails without touching the caller's buffer.
     bool productFailsUntouched = false;
 
-    int KX4701DllInt() override { return inner_.KX4701DllInt(); }
+    int KX4701DllInt() override {
+        ++dllIntCalls;
+        return inner_.KX4701DllInt();
+    }
     int KX4701GetHidGuid(Guid* guid) override { return inner_.KX4701GetHidGuid(guid); }
     int KX4701GetDevicePath(std::int32_t index, char* buffer, std::uint32_t size) override {
         ++pathCalls;
