@@ -84,49 +84,6 @@ TEST(VirtualBench, RegistrationRefusesMalformedFiltersAndOtherClassesHearNothing
     EXPECT_TRUE(sink.events.empty());
 }
 
-TEST(VirtualBench, EnumeratesInPlugOrderAndCountsEveryWalk) {
-    VirtualBench bench;
-    const int a = bench.plugChip();
-    const int b = bench.plugPlainHid("Pad");
-    const int c = bench.plugChip({}, "custom://Path");
-    EXPECT_EQ(bench.plugChip({}, "custom://Path"), -1) << "two devices cannot share a path";
-    const std::vector<HidDeviceInfo> infos = bench.enumerate();
-    ASSERT_EQ(infos.size(), 3u);
-    EXPECT_EQ(infos[0].path, "vbench://kx4701/" + std::to_string(a));
-    EXPECT_EQ(infos[1].path, "vbench://hid/" + std::to_string(b));
-    EXPECT_EQ(infos[1].usagePage, 0x0001);
-    EXPECT_EQ(infos[1].usage, 0x0006);
-    EXPECT_EQ(infos[1].product, u"Pad");
-    EXPECT_EQ(infos[2].path, "custom://Path");
-    EXPECT_EQ(infos[0].usagePage, protocol::VENDOR_USAGE_PAGE);
-    EXPECT_EQ(bench.enumerationCount(), 1u);
-    bench.unplug(b);
-    EXPECT_EQ(bench.enumerate().size(), 2u);
-    EXPECT_EQ(bench.enumerationCount(), 2u);
-    ASSERT_TRUE(bench.replug(b));
-    EXPECT_EQ(bench.devices()[1].id, b) << "a replugged device keeps its place";
-    EXPECT_EQ(bench.devices()[2].id, c);
-}
-
-TEST(VirtualBench, ReplugKeepsStoredSettingsButNotOldConnections) {
-    VirtualBench bench;
-    ChipIdentity custom;
-    custom.product = "Custom";
-    const int id = bench.plugChip(custom);
-    auto connection = bench.open(bench.device(id)->path);
-    ASSERT_NE(connection, nullptr);
-    ASSERT_TRUE(bench.unplug(id));
-    EXPECT_FALSE(bench.device(id).has_value());
-    EXPECT_THROW(bench.faults(12345), std::out_of_range);
-    ASSERT_TRUE(bench.replug(id));
-    EXPECT_FALSE(bench.replug(id));
-    EXPECT_EQ(bench.device(id)->identity.product, "Custom");
-    std::uint16_t v = 0, p = 0, r = 0;
-    EXPECT_FALSE(connection->attributes(&v, &p, &r));
-    const std::uint8_t frame[64] = {protocol::REPORT_ID};
-    EXPECT_EQ(connection->sendFeatureReport(frame, sizeof frame, 10), -1);
-}
-
 // Probe and open find devices by exact path; the lookup must follow every plug, unplug,
 // replug and reuse of a path by another device.
 TEST(VirtualBench, PathLookupFollowsPlugsUnplugsAndReusedPaths) {
