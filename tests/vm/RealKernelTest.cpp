@@ -69,9 +69,9 @@ class RealKernel : public DialogTest {
         plugged.push_back(std::move(p));
         return plugged.back();
     }
-    Plugged& plugChip(const ChipIdentity& identity = {}) {
+    Plugged& plugChip() {
         std::string error;
-        auto d = uhid::UhidDevice::createChip(identity, &error);
+        auto d = uhid::UhidDevice::createChip({}, &error);
         return plug(std::move(d), error);
     }
     Plugged& plugKeyboard() {
