@@ -118,77 +118,44 @@ class HostileBackend : public ::testing::Test {
 };
 
 TEST_F(HostileBackend, EveryMalformedOrStaleReplyFailsTheCommandCleanly) {
-    const auto bytes = [](std::initializer_list<std::uint8_t> b) {
-        return [v = Bytes(b)](const Frame&) { return v; };
-    };
+    // A well-formed final reply with one byte changed (at `at`, unless it is -1), cut or
+    // stretched to `length` bytes (unless 0), or with the status given.
     const struct {
         const char* name;
-        Replier replier;
+        int at;
+        int value;  // -1: the request's sequence number less one
+        std::size_t length;
+        Status status;
         std::uint32_t error;
     } rows[] = {
-        {"truncated", bytes({0x4B, 0x82}), ERROR_INVALID_DATA_CODE},
-        {"wrong report id",
-         [](const Frame& r) {
-             Bytes b = Final(r);
-             b[0] = 0x01;
-             return b;
-         },
-         ERROR_INVALID_DATA_CODE},
-        {"no reply flag",
-         [](const Frame& r) {
-             Bytes b = Final(r);
-             b[1] = 0x02;
-             return b;
-         },
-         ERROR_INVALID_DATA_CODE},
-        {"length field 200",
-         [](const Frame& r) {
-             Bytes b = Final(r);
-             b[4] = 200;
-             return b;
-         },
-         ERROR_INVALID_DATA_CODE},
-        {"length beyond received", bytes({0x4B, 0x82, 1, 0, 30, 1, 2, 3}), ERROR_INVALID_DATA_CODE},
-        {"claims 4096 bytes",
-         [](const Frame& r) {
-             Bytes b = Final(r);
-             b.resize(4096);
-             return b;
-         },
-         ERROR_INVALID_DATA_CODE},
-        {"unknown status",
-         [](const Frame& r) {
-             Bytes b = Final(r);
-             b[3] = 0x99;
-             return b;
-         },
-         ERROR_INVALID_DATA_CODE},
-        {"stale sequence forever",
-         [](const Frame& r) {
-             Bytes b = Final(r);
-             b[2] = static_cast<std::uint8_t>(r[2] - 1);
-             return b;
-         },
-         ERROR_TIMEOUT_CODE},
-        {"other command forever",
-         [](const Frame& r) {
-             Bytes b = Final(r);
-             b[1] = 0x81;
-             return b;
-         },
-         ERROR_TIMEOUT_CODE},
-        {"busy forever", [](const Frame& r) { return Final(r, Status::Busy); }, ERROR_TIMEOUT_CODE},
-        {"transport error", [](const Frame&) { return Bytes{}; }, ERROR_GEN_FAILURE_CODE},
-        {"refused", [](const Frame& r) { return Final(r, Status::Refused); },
-         ERROR_ACCESS_DENIED_CODE},
-        {"bad checksum", [](const Frame& r) { return Final(r, Status::BadChecksum); },
-         ERROR_CRC_CODE},
-        {"bad command", [](const Frame& r) { return Final(r, Status::BadCommand); },
-         ERROR_NOT_SUPPORTED_CODE},
+        {"truncated", -1, 0, 2, Status::Ok, ERROR_INVALID_DATA_CODE},
+        {"wrong report id", 0, 0x01, 0, Status::Ok, ERROR_INVALID_DATA_CODE},
+        {"no reply flag", 1, 0x02, 0, Status::Ok, ERROR_INVALID_DATA_CODE},
+        {"length field 200", 4, 200, 0, Status::Ok, ERROR_INVALID_DATA_CODE},
+        {"length beyond received", 4, 30, 8, Status::Ok, ERROR_INVALID_DATA_CODE},
+        {"claims 4096 bytes", -1, 0, 4096, Status::Ok, ERROR_INVALID_DATA_CODE},
+        {"unknown status", 3, 0x99, 0, Status::Ok, ERROR_INVALID_DATA_CODE},
+        {"stale sequence forever", 2, -1, 0, Status::Ok, ERROR_TIMEOUT_CODE},
+        {"other command forever", 1, 0x81, 0, Status::Ok, ERROR_TIMEOUT_CODE},
+        {"busy forever", -1, 0, 0, Status::Busy, ERROR_TIMEOUT_CODE},
+        {"transport error", -1, 0, 1, Status::Ok, ERROR_GEN_FAILURE_CODE},
+        {"refused", -1, 0, 0, Status::Refused, ERROR_ACCESS_DENIED_CODE},
+        {"bad checksum", -1, 0, 0, Status::BadChecksum, ERROR_CRC_CODE},
+        {"bad command", -1, 0, 0, Status::BadCommand, ERROR_NOT_SUPPORTED_CODE},
     };
     const DeviceHandle h = open();
     for (const auto& r : rows) {
-        bus.device.replier = r.replier;
+        bus.device.replier = [&r](const Frame& req) {
+            Bytes b = Final(req, r.status);
+            if (r.at >= 0) {
+                b[r.at] = static_cast<std::uint8_t>(r.value >= 0 ? r.value : req[2] - 1);
+            }
+            if (r.length == 1) {
+                return Bytes{};  // the transport fails
+            }
+            b.resize(r.length != 0 ? r.length : b.size());
+            return b;
+        };
         SetLastError(0);
         EXPECT_EQ(lib.KX4701SetDefaultRate(h, 6, 4, 1, 4, 0x40), 0) << r.name;
         EXPECT_EQ(GetLastError(), r.error) << r.name;
