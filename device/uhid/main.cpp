@@ -4,6 +4,7 @@
 
 #include <signal.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -31,9 +32,13 @@ bool ParseIds(std::string_view text, kx::bench::ChipIdentity& id) {
     if (text.size() != 9 || text[4] != ':') {
         return false;
     }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i != 4 && std::isxdigit(static_cast<unsigned char>(text[i])) == 0) {
+            return false;
+        }
+    }
     unsigned vid = 0, pid = 0;
-    char tail = 0;
-    if (std::sscanf(std::string(text).c_str(), "%4x:%4x%c", &vid, &pid, &tail) != 2) {
+    if (std::sscanf(std::string(text).c_str(), "%4x:%4x", &vid, &pid) != 2) {
         return false;
     }
     id.vid = static_cast<std::uint16_t>(vid);

@@ -29,13 +29,13 @@ gtest "real kernel" /vm/vm_tests
 # The udev rule file parses. It matches on the USB device's ids, which an emulated chip
 # (no USB parent) does not have, so no tag is expected here.
 echo "== udev rule"
-/vm/kx4701-uhid --chip >/tmp/uhid.out 2>&1 &
+/vm/kx4701-uhid --chip=1A2B:3C4D --keyboard=Kbd >/tmp/uhid.out 2>&1 &
 pid=$!
 for _ in $(seq 50); do
-    grep -q '^/dev/hidraw' /tmp/uhid.out && break
+    [ "$(grep -c '^/dev/hidraw' /tmp/uhid.out)" -eq 2 ] && break
     sleep 0.1
 done
-node=$(sed -n 's|^/dev/\(hidraw[0-9]*\) chip.*|\1|p' /tmp/uhid.out)
+node=$(sed -n 's|^/dev/\(hidraw[0-9]*\) chip vid=1A2B pid=3C4D .*|\1|p' /tmp/uhid.out)
 if [ -z "$node" ]; then
     cat /tmp/uhid.out
     echo "== udev rule FAILED: kx4701-uhid made no node"
@@ -54,11 +54,23 @@ else
         echo "== udev rule: 60-kx4701.rules parsed without complaint (udevadm test on $node)"
     fi
 fi
+# kx4701-uhid itself: its state on SIGUSR1, and no node left behind after SIGTERM.
+kill -USR1 "$pid"
+for _ in $(seq 50); do
+    [ "$(grep -c '^/dev/hidraw' /tmp/uhid.out)" -eq 4 ] && break
+    sleep 0.1
+done
 kill -TERM "$pid" 2>/dev/null
 wait "$pid"
-if [ -n "$node" ] && [ -e "/dev/$node" ]; then
-    echo "== kx4701-uhid left /dev/$node behind after SIGTERM"
+rc=$?
+total=$((total + 1))
+if [ "$rc" -ne 0 ] || [ "$(grep -c '^/dev/hidraw[0-9]* keyboard product="Kbd"' /tmp/uhid.out)" -ne 2 ] ||
+    [ -z "$node" ] || [ -e "/dev/$node" ]; then
+    cat /tmp/uhid.out
+    echo "== kx4701-uhid FAILED (exit $rc; state twice, nodes gone after SIGTERM)"
     failed=1
+else
+    echo "== kx4701-uhid: state printed on SIGUSR1, nodes removed on SIGTERM"
 fi
 
 echo "$total" >/tmp/count
