@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/win32/ConfigApp.h"
 #include "config/TextCodec.h"
 #include "device/win32/FileProbe.h"
 #include "device/win32/LoadedDeviceLibrary.h"
@@ -73,41 +74,40 @@ LRESULT CALLBACK AnswerBoxes(int code, WPARAM wParam, LPARAM lParam) {
 // KX_SCREENSHOT names a .bmp file: the dialog as drawn, for the documentation.
 void SaveScreenshot(HWND window) {
     char path[MAX_PATH] = {};
-    if (GetEnvironmentVariableA("KX_SCREENSHOT", path, MAX_PATH) == 0) {
+    RECT rect{};
+    if (GetEnvironmentVariableA("KX_SCREENSHOT", path, MAX_PATH) == 0 ||
+        !GetWindowRect(window, &rect)) {
         return;
     }
-    RECT rect{};
-    GetWindowRect(window, &rect);
-    BITMAPINFOHEADER header{};
-    header.biSize = sizeof header;
-    header.biWidth = rect.right - rect.left;
-    header.biHeight = rect.bottom - rect.top;
-    header.biPlanes = 1;
-    header.biBitCount = 24;
-    const DWORD bytes =
-        static_cast<DWORD>((header.biWidth * 3 + 3) & ~3) * static_cast<DWORD>(header.biHeight);
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    BITMAPINFOHEADER info{
+        sizeof info, rect.right - rect.left, rect.bottom - rect.top, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    info.biSizeImage = static_cast<DWORD>(((info.biWidth * 3 + 3) & ~3) * info.biHeight);
+    BITMAPFILEHEADER file{0x4D42, 0, 0, 0, sizeof file + sizeof info};  // "BM"
+    file.bfSize = file.bfOffBits + info.biSizeImage;
     void* bits = nullptr;
     HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP bitmap = CreateDIBSection(dc, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS,
-                                      &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    RedrawWindow(window, nullptr, nullptr,
-                 RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_FRAME);
+    HGDIOBJ old = SelectObject(dc, CreateDIBSection(dc, reinterpret_cast<BITMAPINFO*>(&info),
+                                                    DIB_RGB_COLORS, &bits, nullptr, 0));
     HDC screen = GetDC(nullptr);
-    BitBlt(dc, 0, 0, header.biWidth, header.biHeight, screen, rect.left, rect.top, SRCCOPY);
+    BitBlt(dc, 0, 0, info.biWidth, info.biHeight, screen, rect.left, rect.top, SRCCOPY);
     ReleaseDC(nullptr, screen);
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;  // "BM"
-    file.bfOffBits = sizeof file + sizeof header;
-    file.bfSize = file.bfOffBits + bytes;
     HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written = 0;
     WriteFile(out, &file, sizeof file, &written, nullptr);
-    WriteFile(out, &header, sizeof header, &written, nullptr);
-    WriteFile(out, bits, bytes, &written, nullptr);
+    WriteFile(out, &info, sizeof info, &written, nullptr);
+    WriteFile(out, bits, info.biSizeImage, &written, nullptr);
     CloseHandle(out);
     DeleteObject(SelectObject(dc, old));
     DeleteDC(dc);
+}
+
+// Presses Escape in the running modal dialog once its loop runs; remembers the focus.
+int g_focusedId = 0;
+void CALLBACK PressEscape(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    g_focusedId = GetDlgCtrlID(GetFocus());
+    PostMessageA(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0);
 }
 
 class Win32Dialog : public ::testing::Test {
@@ -136,22 +136,6 @@ class Win32Dialog : public ::testing::Test {
         return reinterpret_cast<Fn>(
             reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("KX4701DLL.DLL"), name)));
     }
-    // The stand-in's chips, upper-cased as the list shows them, newest first.
-    static std::vector<std::string> ListedPaths() {
-        char buffer[4096] = {};
-        Control<win32::KxBenchListPathsFn>(win32::BENCH_LIST_PATHS)(buffer, sizeof buffer);
-        std::vector<std::string> paths;
-        std::string all = buffer;
-        for (std::size_t at = 0; at < all.size();) {
-            const std::size_t end = all.find('\n', at);
-            std::string path = all.substr(at, end - at);
-            CharUpperBuffA(path.data(), static_cast<DWORD>(path.size()));
-            paths.insert(paths.begin(), path);
-            at = end + 1;
-        }
-        return paths;
-    }
-
     void Start() {
         dlg = std::make_unique<ui::Win32ConfigDialog>(library(), probe);
         window = dlg->Create();
@@ -228,10 +212,14 @@ TEST_F(Win32Dialog, StartsWithTheListsTheDefaultsAndDisabledIdentityFields) {
     char caption[64] = {};
     GetWindowTextA(window, caption, sizeof caption);
     EXPECT_EQ(caption, A("KX4701配置工具"));
-    const std::vector<std::string> paths = ListedPaths();
-    ASSERT_EQ(Count(IDC_DEVICE_COMBO), static_cast<int>(paths.size()));
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        EXPECT_EQ(Entry(IDC_DEVICE_COMBO, static_cast<int>(i)), paths[i]);
+    char paths[4096] = {};  // the stand-in's chip paths, in lower case
+    const int chips = Control<win32::KxBenchListPathsFn>(win32::BENCH_LIST_PATHS)(paths, 4096);
+    ASSERT_EQ(Count(IDC_DEVICE_COMBO), chips);
+    for (int i = 0; i < chips; ++i) {
+        std::string upper = Entry(IDC_DEVICE_COMBO, i);
+        CharUpperBuffA(upper.data(), static_cast<DWORD>(upper.size()));
+        EXPECT_EQ(Entry(IDC_DEVICE_COMBO, i), upper);
+        EXPECT_NE(std::string(paths).find(CharLowerA(upper.data())), std::string::npos);
     }
     EXPECT_EQ(SendMessageA(Item(IDC_DEVICE_COMBO), CB_GETCURSEL, 0, 0), 0);
     const std::pair<int, const char*> shown[] = {
@@ -246,6 +234,9 @@ TEST_F(Win32Dialog, StartsWithTheListsTheDefaultsAndDisabledIdentityFields) {
         EXPECT_EQ(Text(id), "") << id;
     }
     EXPECT_EQ(dlg->SerialDefaults, INITIAL_SERIAL_DEFAULTS);
+    ASSERT_NE(dlg->m_hIcon, nullptr);
+    EXPECT_EQ(SendMessageA(window, WM_QUERYDRAGICON, 0, 0),
+              reinterpret_cast<LRESULT>(dlg->m_hIcon));
     // The system menu ends with a separator and the about entry, which opens the about box.
     HMENU menu = GetSystemMenu(window, FALSE);
     const int items = GetMenuItemCount(menu);
@@ -361,6 +352,15 @@ TEST_F(Win32Dialog, PlugAndUnplugArePostedAndRebuildTheList) {
     EXPECT_EQ(Text(IDC_OPEN_BUTTON), A("打开设备"));
     EXPECT_EQ(dlg->m_hDevice, INVALID_DEVICE_HANDLE);
     EXPECT_EQ(Count(IDC_DEVICE_COMBO), before);
+}
+
+// The program's start-up runs the dialog modally with the default focus on the first tab
+// stop, and the dialog's own loop takes Escape, which ends the run.
+TEST_F(Win32Dialog, StartUpRunsTheDialogModallyUntilEscape) {
+    CConfigApp app(library(), probe);
+    SetTimer(nullptr, 0, 0, PressEscape);
+    EXPECT_EQ(app.Run(), 0);
+    EXPECT_EQ(g_focusedId, IDC_OPEN_BUTTON);
 }
 
 TEST_F(Win32Dialog, EnterAndEscapeEndTheDialogButEnterClicksAFocusedButton) {
