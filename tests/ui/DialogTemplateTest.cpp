@@ -48,7 +48,7 @@ const char* KindClass(ControlKind kind) {
 
 class BuiltDialog : public ::testing::Test {
   protected:
-    BuiltDialog() { App(); }
+    QApplication& app = App();  // before the widgets below
     QDialog dialog;
     const ui::DialogTemplate& t = ui::ConfigDialogTemplate();
     std::vector<QWidget*> widgets = ui::BuildDialog(dialog, t);

@@ -50,35 +50,20 @@ inline QApplication& App() {
 // make it misbehave the way a foreign library might.
 class RecordingLibrary : public DeviceLibrary {
   public:
-    struct DeviceCfg {
-        std::uint16_t vid, pid;
-        std::uint8_t maxPower;
-        std::string manufacturer, product, serial;
-    };
-    struct Rate {
-        std::uint8_t baud, parity, stop, data, timing;
-    };
-
     explicit RecordingLibrary(DeviceLibrary& inner) : inner_(inner) {}
 
     std::vector<std::string> openedPaths;
     std::vector<DeviceHandle> closed;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> timeouts;
-    int dllIntCalls = 0;
-    int bufferLenCalls = 0;
-    int pathCalls = 0;
-    int resetCalls = 0;
-    std::vector<DeviceCfg> deviceCfgs;
-    std::vector<Rate> rates;
+    int dllIntCalls = 0, bufferLenCalls = 0, pathCalls = 0, rates = 0, deviceCfgs = 0,
+        resetCalls = 0;
+    std::uint8_t lastMaxPower = 0;
     // Never reports the end of the device list (every index fails with another error).
     bool endlessList = false;
     // The product read fails without touching the caller's buffer.
     bool productFailsUntouched = false;
 
-    int KX4701DllInt() override {
-        ++dllIntCalls;
-        return inner_.KX4701DllInt();
-    }
+    int KX4701DllInt() override { return ++dllIntCalls, inner_.KX4701DllInt(); }
     int KX4701GetHidGuid(Guid* guid) override { return inner_.KX4701GetHidGuid(guid); }
     int KX4701GetDevicePath(std::int32_t index, char* buffer, std::uint32_t size) override {
         ++pathCalls;
@@ -89,52 +74,43 @@ class RecordingLibrary : public DeviceLibrary {
         return inner_.KX4701GetDevicePath(index, buffer, size);
     }
     DeviceHandle KX4701OpenDevicePath(const char* path) override {
-        openedPaths.emplace_back(path);
-        return inner_.KX4701OpenDevicePath(path);
+        return openedPaths.emplace_back(path), inner_.KX4701OpenDevicePath(path);
     }
-    int KX4701CloseDevice(DeviceHandle handle) override {
-        closed.push_back(handle);
-        return inner_.KX4701CloseDevice(handle);
+    int KX4701CloseDevice(DeviceHandle h) override {
+        return closed.push_back(h), inner_.KX4701CloseDevice(h);
     }
-    int KX4701GetAttributes(DeviceHandle h, std::uint16_t* vid, std::uint16_t* pid,
-                            std::uint16_t* version) override {
-        return inner_.KX4701GetAttributes(h, vid, pid, version);
+    int KX4701GetAttributes(DeviceHandle h, std::uint16_t* v, std::uint16_t* p,
+                            std::uint16_t* r) override {
+        return inner_.KX4701GetAttributes(h, v, p, r);
     }
     int KX4701GetBufferLen(DeviceHandle h, std::uint16_t* in, std::uint16_t* out) override {
-        ++bufferLenCalls;
-        return inner_.KX4701GetBufferLen(h, in, out);
+        return ++bufferLenCalls, inner_.KX4701GetBufferLen(h, in, out);
     }
     int KX4701SetTimeOut(DeviceHandle h, std::uint32_t r, std::uint32_t w) override {
-        timeouts.emplace_back(r, w);
-        return inner_.KX4701SetTimeOut(h, r, w);
+        return timeouts.emplace_back(r, w), inner_.KX4701SetTimeOut(h, r, w);
     }
-    int KX4701SetDefaultRate(DeviceHandle h, std::uint8_t baud, std::uint8_t parity,
-                             std::uint8_t stop, std::uint8_t data, std::uint8_t timing) override {
-        rates.push_back({baud, parity, stop, data, timing});
-        return inner_.KX4701SetDefaultRate(h, baud, parity, stop, data, timing);
+    int KX4701SetDefaultRate(DeviceHandle h, std::uint8_t b, std::uint8_t p, std::uint8_t s,
+                             std::uint8_t d, std::uint8_t t) override {
+        return ++rates, inner_.KX4701SetDefaultRate(h, b, p, s, d, t);
     }
     int KX4701SetDeviceCfg(DeviceHandle h, std::uint16_t vid, std::uint16_t pid,
                            std::uint8_t maxPower, const char* m, std::uint8_t ml, const char* p,
                            std::uint8_t pl, const char* s, std::uint8_t sl) override {
-        deviceCfgs.push_back(
-            {vid, pid, maxPower, std::string(m, ml), std::string(p, pl), std::string(s, sl)});
+        ++deviceCfgs;
+        lastMaxPower = maxPower;
         return inner_.KX4701SetDeviceCfg(h, vid, pid, maxPower, m, ml, p, pl, s, sl);
     }
     int KX4701GetManufacturerString(DeviceHandle h, char16_t* b, std::uint32_t u) override {
         return inner_.KX4701GetManufacturerString(h, b, u);
     }
     int KX4701GetProductString(DeviceHandle h, char16_t* b, std::uint32_t u) override {
-        if (productFailsUntouched) {
-            return 0;
-        }
-        return inner_.KX4701GetProductString(h, b, u);
+        return productFailsUntouched ? 0 : inner_.KX4701GetProductString(h, b, u);
     }
     int KX4701GetSerialNumberString(DeviceHandle h, char16_t* b, std::uint32_t u) override {
         return inner_.KX4701GetSerialNumberString(h, b, u);
     }
     int KX4701ResetToDefault(DeviceHandle h) override {
-        ++resetCalls;
-        return inner_.KX4701ResetToDefault(h);
+        return ++resetCalls, inner_.KX4701ResetToDefault(h);
     }
 
   private:
