@@ -123,12 +123,6 @@ class BackendNames {
 };
 TYPED_TEST_SUITE(LibraryConformance, Backends, BackendNames);
 
-// Faults only the bench can inject.
-class BenchFaults : public LibraryConformance<BenchBackend> {
-  protected:
-    VirtualBench& bench = *backend.bench();
-};
-
 // ---- Enumeration ------------------------------------------------------------------------
 
 TYPED_TEST(LibraryConformance, DiscoveryListsEveryDeviceWithOneEnumerationAndEndsWith259) {
@@ -170,17 +164,6 @@ TYPED_TEST(LibraryConformance, OpensByPathInAnyLetterCase) {
         this->lib().KX4701CloseDevice(h);
     }
 }
-
-TEST_F(BenchFaults, PathsDifferingOnlyInCaseAreRefusedAsAmbiguous) {
-    bench.plugChip({}, "vbench://twin/a");
-    bench.plugChip({}, "vbench://twin/A");
-    EXPECT_EQ(this->lib().KX4701OpenDevicePath("VBENCH://TWIN/A"), INVALID_DEVICE_HANDLE);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME_CODE);
-    // Even the exact spelling of one of them: discovery upper-cases every path.
-    EXPECT_EQ(this->lib().KX4701OpenDevicePath("vbench://twin/a"), INVALID_DEVICE_HANDLE);
-}
-
-// ---- Attributes, buffer lengths, GUID ---------------------------------------------------
 
 TYPED_TEST(LibraryConformance, AttributesAndBufferLengthsMatchEnumeration) {
     HidDeviceInfo info;
@@ -242,26 +225,6 @@ TYPED_TEST(LibraryConformance, StringsStayWithinTheCallersUnitsAndAreTerminated)
     EXPECT_EQ(this->lib().KX4701GetProductString(h, nullptr, 64), 0);
     this->lib().KX4701CloseDevice(h);
 }
-
-TEST_F(BenchFaults, FailedStringReadsGiveAnEmptyText) {
-    const DeviceHandle h = this->openChip();
-    bench::Faults& f = bench.faults(this->backend.chipId());
-    f.manufacturerFails = f.productFails = f.serialFails = true;
-    for (HidString which : {HidString::Manufacturer, HidString::Product, HidString::SerialNumber}) {
-        int ok = 1;
-        EXPECT_EQ(this->read(h, which, &ok), u"");
-        EXPECT_EQ(ok, 0);
-        EXPECT_NE(GetLastError(), 0u);
-    }
-    // An unknown handle, too.
-    int ok = 1;
-    EXPECT_EQ(this->read(h + 1000, HidString::Product, &ok), u"");
-    EXPECT_EQ(ok, 0);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE_CODE);
-    this->lib().KX4701CloseDevice(h);
-}
-
-// ---- Writes -----------------------------------------------------------------------------
 
 TYPED_TEST(LibraryConformance, DefaultRateIsStoredAndOutOfRangeCodesAreRejected) {
     REQUIRE_RIG();
@@ -360,41 +323,6 @@ TYPED_TEST(LibraryConformance, NonChipDeviceReceivesNoReportAtAll) {
     EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED_CODE);
     EXPECT_EQ(rig.device(plain)->reportsReceived, 0u);
     this->lib().KX4701CloseDevice(h);
-}
-
-TEST_F(BenchFaults, IdentityIsEntirelyOldOrEntirelyNewWhenTheTransferIsCut) {
-    const ChipIdentity old = ChipIdentity{};
-    ChipIdentity next = NEW_IDENTITY;
-    next.product = std::string(30, 'P');  // two data chunks: more places to cut
-    next.serial = std::string(30, 'S');
-    for (int busy : {0, 1}) {
-        bool sawOld = false, sawNew = false, completed = false;
-        for (int cut = 0; cut < 100 && !completed; ++cut) {
-            const int id = bench.plugChip(old);
-            const DeviceHandle h = this->lib().KX4701OpenDevicePath(bench.device(id)->path.c_str());
-            ASSERT_TRUE(this->lib().isIdentifiedChip(h));
-            bench.faults(id).vanishAfterReports = cut;
-            bench.faults(id).busyPolls = busy;
-            completed = this->writeIdentity(h, next) != 0;
-            if (!completed) {
-                EXPECT_NE(GetLastError(), 0u);
-                EXPECT_FALSE(bench.device(id).has_value()) << "cut " << cut;
-                ASSERT_TRUE(bench.replug(id));
-            }
-            const ChipIdentity stored = bench.device(id)->identity;
-            EXPECT_TRUE(stored == old || stored == next) << "cut after " << cut << " reports";
-            sawOld = sawOld || stored == old;
-            sawNew = sawNew || stored == next;
-            if (completed) {
-                EXPECT_EQ(stored, next);
-            }
-            this->lib().KX4701CloseDevice(h);
-            bench.unplug(id);
-        }
-        EXPECT_TRUE(completed);
-        EXPECT_TRUE(sawOld);
-        EXPECT_TRUE(sawNew);
-    }
 }
 
 TYPED_TEST(LibraryConformance, UnpluggedDeviceFailsEveryCallButCloses) {
