@@ -1,7 +1,9 @@
 #pragma once
-// The backends the device library conformance suite runs over. Each trait owns a bus and a
+// The backends the device library conformance suite runs over. Each owns a bus and a
 // KxLibrary on top of it (through CountingBus, so every backend can be checked for
-// enumerations per refresh), and says which device the read-only tests should use.
+// enumerations per refresh), and says which device the read-only tests should use. rig()
+// plugs, unplugs and inspects devices for the write tests (null where there is none): the
+// bench itself, or emulated chips on real hidraw nodes.
 
 #include <gtest/gtest.h>
 
@@ -20,7 +22,6 @@
 
 namespace kx::testing {
 
-// Passes everything through and counts enumerations.
 class CountingBus : public HidBus {
   public:
     explicit CountingBus(HidBus& inner) : inner_(inner) {}
@@ -39,44 +40,17 @@ class CountingBus : public HidBus {
     HidBus& inner_;
 };
 
-// Devices the write tests plug, unplug and inspect: bench devices, or emulated ones on real
-// hidraw nodes. Ids are the rig's own; a replugged device may come back under a new path.
-class DeviceRig {
+// Emulated devices through /dev/uhid in this process, with the bench's interface: a
+// replugged device may come back under a new path.
+class UhidRig {
   public:
-    virtual ~DeviceRig() = default;
-    virtual int plugChip(const bench::ChipIdentity& identity = {}) = 0;
-    virtual int plugPlainHid(const std::string& product) = 0;
-    virtual bool unplug(int id) = 0;
-    // Back with the identity it stored; false if it is plugged in or unknown.
-    virtual bool replug(int id) = 0;
-    // Path, stored identity and serial settings, and SET reports received; nullopt unless
-    // plugged in.
-    virtual std::optional<bench::DeviceSnapshot> device(int id) const = 0;
-};
-
-class BenchRig : public DeviceRig {
-  public:
-    explicit BenchRig(bench::VirtualBench& bench) : bench_(bench) {}
-    int plugChip(const bench::ChipIdentity& identity) override { return bench_.plugChip(identity); }
-    int plugPlainHid(const std::string& product) override { return bench_.plugPlainHid(product); }
-    bool unplug(int id) override { return bench_.unplug(id); }
-    bool replug(int id) override { return bench_.replug(id); }
-    std::optional<bench::DeviceSnapshot> device(int id) const override { return bench_.device(id); }
-
-  private:
-    bench::VirtualBench& bench_;
-};
-
-// Emulated devices through /dev/uhid in this process: real hidraw nodes, real kernel.
-class UhidRig : public DeviceRig {
-  public:
-    int plugChip(const bench::ChipIdentity& identity) override {
+    int plugChip(const bench::ChipIdentity& identity = {}) {
         return add({true, identity, {}, nullptr});
     }
-    int plugPlainHid(const std::string& product) override {
+    int plugPlainHid(const std::string& product) {
         return add({false, {0, 0, 0, "", product, "", 0}, {}, nullptr});
     }
-    bool unplug(int id) override {
+    bool unplug(int id) {
         auto it = devices_.find(id);
         if (it == devices_.end() || !it->second.device) {
             return false;
@@ -85,11 +59,11 @@ class UhidRig : public DeviceRig {
         it->second.device.reset();
         return true;
     }
-    bool replug(int id) override {
+    bool replug(int id) {
         auto it = devices_.find(id);
         return it != devices_.end() && !it->second.device && create(it->second);
     }
-    std::optional<bench::DeviceSnapshot> device(int id) const override {
+    std::optional<bench::DeviceSnapshot> device(int id) const {
         auto it = devices_.find(id);
         if (it == devices_.end() || !it->second.device) {
             return std::nullopt;
@@ -132,30 +106,23 @@ class UhidRig : public DeviceRig {
     int nextId_ = 1;
 };
 
-// The in-process bench: always available, fully controllable.
 class BenchBackend {
   public:
     static constexpr const char* NAME = "bench";
-    BenchBackend() {
-        chipId_ = bench_.plugChip();
-        bench_.plugPlainHid();
-    }
+    BenchBackend() : chipId_(bench_.plugChip()) { bench_.plugPlainHid(); }
     bool available() const { return true; }
-    bench::VirtualBench* bench() { return &bench_; }
-    DeviceRig* rig() { return &rig_; }
+    bench::VirtualBench* rig() { return &bench_; }
     HidBus& bus() { return bench_; }
     CountingBus& counting() { return counting_; }
     KxLibrary& library() { return library_; }
-    // The chip the read-only tests use.
     std::string chipPath() const { return bench_.device(chipId_)->path; }
     int chipId() const { return chipId_; }
 
   private:
     bench::VirtualBench bench_;
-    BenchRig rig_{bench_};
+    int chipId_;
     CountingBus counting_{bench_};
     KxLibrary library_{counting_};
-    int chipId_ = 0;
 };
 
 // The system's hidraw devices: read-only tests on the first KX4701 present. With
@@ -166,8 +133,7 @@ class HidrawBackend {
   public:
     static constexpr const char* NAME = "hidraw";
     HidrawBackend() {
-        if (const char* e = std::getenv("KX_EMULATED_HIDRAW");
-            e != nullptr && e == std::string("1")) {
+        if (const char* e = std::getenv("KX_EMULATED_HIDRAW"); e && e == std::string("1")) {
             rig_ = std::make_unique<UhidRig>();
             chipId_ = rig_->plugChip({});
             rig_->plugPlainHid("USB Keyboard");
@@ -185,8 +151,7 @@ class HidrawBackend {
         }
     }
     bool available() const { return chipPath_.has_value(); }
-    bench::VirtualBench* bench() { return nullptr; }
-    DeviceRig* rig() { return rig_.get(); }
+    UhidRig* rig() { return rig_.get(); }
     HidBus& bus() { return bus_; }
     CountingBus& counting() { return counting_; }
     KxLibrary& library() { return library_; }
