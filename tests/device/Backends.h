@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,11 +15,22 @@
 
 #include "device/HidapiBus.h"
 #include "device/KxLibrary.h"
+#include "device/LastError.h"
 #include "device/Protocol.h"
 #include "device/VirtualBench.h"
 #include "device/uhid/UhidDevice.h"
 
 namespace kx::testing {
+
+// The call returned `failed` and left last error `code`.
+inline ::testing::AssertionResult FailsWith(long long result, std::uint32_t code,
+                                            long long failed = 0) {
+    if (result == failed && GetLastError() == code) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "returned " << result << ", last error " << GetLastError() << ", not " << code;
+}
 
 class CountingBus : public HidBus {
   public:
@@ -44,39 +54,28 @@ class CountingBus : public HidBus {
 // replugged device may come back under a new path.
 class UhidRig {
   public:
-    int plugChip(const bench::ChipIdentity& identity = {}) {
-        return add({true, identity, {}, nullptr});
-    }
+    int plugChip(const bench::ChipIdentity& identity = {}) { return plug(true, identity); }
     int plugPlainHid(const std::string& product) {
-        return add({false, {0, 0, 0, "", product, "", 0}, {}, nullptr});
+        return plug(false, {0, 0, 0, "", product, "", 0});
     }
     bool unplug(int id) {
-        auto it = devices_.find(id);
-        if (it == devices_.end() || !it->second.device) {
+        if (!device(id)) {
             return false;
         }
-        it->second.identity = it->second.device->state().identity;
-        it->second.device.reset();
+        entries_[id].identity = entries_[id].device->state().identity;
+        entries_[id].device.reset();
         return true;
     }
     bool replug(int id) {
-        auto it = devices_.find(id);
-        return it != devices_.end() && !it->second.device && create(it->second);
+        return id >= 0 && id < int(entries_.size()) && !device(id) && create(entries_[id]);
     }
     std::optional<bench::DeviceSnapshot> device(int id) const {
-        auto it = devices_.find(id);
-        if (it == devices_.end() || !it->second.device) {
+        if (id < 0 || id >= int(entries_.size()) || !entries_[id].device) {
             return std::nullopt;
         }
-        const uhid::DeviceState s = it->second.device->state();
-        bench::DeviceSnapshot snap;
-        snap.id = id;
-        snap.path = it->second.path;
-        snap.isChip = it->second.chip;
-        snap.identity = s.identity;
-        snap.serial = s.serial;
-        snap.reportsReceived = s.setReports;
-        return snap;
+        const Entry& e = entries_[id];
+        const uhid::DeviceState s = e.device->state();
+        return bench::DeviceSnapshot{id, e.path, e.chip, false, s.identity, s.serial, s.setReports};
     }
 
   private:
@@ -86,12 +85,9 @@ class UhidRig {
         std::string path;
         std::unique_ptr<uhid::UhidDevice> device;
     };
-    int add(Entry e) {
-        if (!create(e)) {
-            return -1;
-        }
-        devices_.emplace(nextId_, std::move(e));
-        return nextId_++;
+    int plug(bool chip, const bench::ChipIdentity& identity) {
+        entries_.push_back({chip, identity, "", nullptr});
+        return create(entries_.back()) ? int(entries_.size()) - 1 : -1;
     }
     static bool create(Entry& e) {
         std::string error;
@@ -102,8 +98,7 @@ class UhidRig {
         EXPECT_FALSE(e.path.empty()) << "no hidraw node appeared";
         return !e.path.empty();
     }
-    std::map<int, Entry> devices_;
-    int nextId_ = 1;
+    std::vector<Entry> entries_;
 };
 
 class BenchBackend {

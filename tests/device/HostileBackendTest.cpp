@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "device/KxLibrary.h"
-#include "device/LastError.h"
-#include "device/Protocol.h"
+#include "Backends.h"
 
 namespace kx {
 namespace {
+
+using testing::FailsWith;
 
 using protocol::Frame;
 using protocol::Status;
@@ -103,11 +103,12 @@ TEST_F(HostileBackend, EveryMalformedOrStaleReplyFailsTheCommandCleanly) {
     } rows[] = {
         {"truncated", 0, 0x4B, 2, Status::Ok, ERROR_INVALID_DATA_CODE},
         {"wrong report id", 0, 0x01, 0, Status::Ok, ERROR_INVALID_DATA_CODE},
+        {"report id zero", 0, 0x00, 0, Status::Ok, ERROR_INVALID_DATA_CODE},
         {"no reply flag", 1, 0x02, 0, Status::Ok, ERROR_INVALID_DATA_CODE},
         {"length field 200", 4, 200, 0, Status::Ok, ERROR_INVALID_DATA_CODE},
         {"length beyond received", 4, 30, 8, Status::Ok, ERROR_INVALID_DATA_CODE},
         {"claims 4096 bytes", 0, 0x4B, 4096, Status::Ok, ERROR_INVALID_DATA_CODE},
-        {"unknown status", 3, 0x99, 0, Status::Ok, ERROR_INVALID_DATA_CODE},
+        {"unknown status", 3, 0x08, 0, Status::Ok, ERROR_INVALID_DATA_CODE},
         {"stale sequence forever", 2, -1, 0, Status::Ok, ERROR_TIMEOUT_CODE},
         {"other command forever", 1, 0x81, 0, Status::Ok, ERROR_TIMEOUT_CODE},
         {"busy forever", 0, 0x4B, 0, Status::Busy, ERROR_TIMEOUT_CODE},
@@ -144,8 +145,7 @@ TEST_F(HostileBackend, WrongFamilyOrMagicIsNotAChipAndIsSentNothing) {
         ASSERT_NE(h, INVALID_DEVICE_HANDLE) << payload.size();
         EXPECT_FALSE(lib.isIdentifiedChip(h)) << int(payload[0]) << int(payload[4]);
         const int sentBefore = bus.requests;
-        EXPECT_EQ(lib.KX4701ResetToDefault(h), 0);
-        EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED_CODE);
+        EXPECT_TRUE(FailsWith(lib.KX4701ResetToDefault(h), ERROR_NOT_SUPPORTED_CODE));
         EXPECT_EQ(bus.requests, sentBefore);
         lib.KX4701CloseDevice(h);
     }
@@ -199,8 +199,9 @@ TEST_F(HostileBackend, PathsThatCannotBeReportedWholeAndTheSnapshotTakenAtIndexZ
         EXPECT_EQ(buffer[0], '\0') << i;
         EXPECT_EQ(buffer[DEVICE_PATH_BUFFER_SIZE], '#') << i;
     }
-    EXPECT_EQ(lib.KX4701GetDevicePath(0, buffer.data(), DEVICE_PATH_BUFFER_SIZE), 0);
-    EXPECT_EQ(GetLastError(), ERROR_NO_MORE_ITEMS) << "a new refresh sees the bus as it is";
+    EXPECT_TRUE(FailsWith(lib.KX4701GetDevicePath(0, buffer.data(), DEVICE_PATH_BUFFER_SIZE),
+                          ERROR_NO_MORE_ITEMS))
+        << "a new refresh sees the bus as it is";
 }
 
 }  // namespace
