@@ -101,65 +101,50 @@ class UhidRig {
     std::vector<Entry> entries_;
 };
 
-class BenchBackend {
-  public:
+struct BenchBackend {
     static constexpr const char* NAME = "bench";
-    BenchBackend() : chipId_(bench_.plugChip()) { bench_.plugPlainHid(); }
-    bool available() const { return true; }
-    bench::VirtualBench* rig() { return &bench_; }
-    HidBus& bus() { return bench_; }
-    CountingBus& counting() { return counting_; }
-    KxLibrary& library() { return library_; }
-    std::string chipPath() const { return bench_.device(chipId_)->path; }
-    int chipId() const { return chipId_; }
+    BenchBackend() { bench.plugPlainHid(); }
+    bench::VirtualBench* rig() { return &bench; }
 
-  private:
-    bench::VirtualBench bench_;
-    int chipId_;
-    CountingBus counting_{bench_};
-    KxLibrary library_{counting_};
+    bench::VirtualBench bench;
+    int chipId = bench.plugChip();
+    std::optional<std::string> chipPath = bench.device(chipId)->path;
+    CountingBus counting{bench};
+    KxLibrary library{counting};
 };
 
 // The system's hidraw devices: read-only tests on the first KX4701 present. With
 // KX_EMULATED_HIDRAW=1 (set only by the VM test, where /dev/uhid is ours) the backend plugs an
 // emulated chip and a keyboard of its own and runs the write tests too; a user's chip is
 // never written to.
-class HidrawBackend {
-  public:
+struct HidrawBackend {
     static constexpr const char* NAME = "hidraw";
     HidrawBackend() {
         if (const char* e = std::getenv("KX_EMULATED_HIDRAW"); e && e == std::string("1")) {
-            rig_ = std::make_unique<UhidRig>();
-            chipId_ = rig_->plugChip({});
-            rig_->plugPlainHid("USB Keyboard");
-            if (const auto chip = rig_->device(chipId_)) {
-                chipPath_ = chip->path;
+            emulated = std::make_unique<UhidRig>();
+            chipId = emulated->plugChip({});
+            emulated->plugPlainHid("USB Keyboard");
+            if (const auto chip = emulated->device(chipId)) {
+                chipPath = chip->path;
             }
             return;
         }
-        for (const HidDeviceInfo& info : bus_.enumerate()) {
+        for (const HidDeviceInfo& info : bus.enumerate()) {
             if (info.usagePage == protocol::VENDOR_USAGE_PAGE &&
-                bus_.canOpenReadWrite(info.path.c_str())) {
-                chipPath_ = info.path;
+                bus.canOpenReadWrite(info.path.c_str())) {
+                chipPath = info.path;
                 break;
             }
         }
     }
-    bool available() const { return chipPath_.has_value(); }
-    UhidRig* rig() { return rig_.get(); }
-    HidBus& bus() { return bus_; }
-    CountingBus& counting() { return counting_; }
-    KxLibrary& library() { return library_; }
-    std::string chipPath() const { return chipPath_.value_or(""); }
-    int chipId() const { return chipId_; }  // the rig's id; -1 for a user's chip
+    UhidRig* rig() { return emulated.get(); }
 
-  private:
-    std::unique_ptr<UhidRig> rig_;  // before the bus: its devices outlive every connection
-    int chipId_ = -1;
-    HidapiBus bus_;
-    CountingBus counting_{bus_};
-    KxLibrary library_{counting_};
-    std::optional<std::string> chipPath_;
+    std::unique_ptr<UhidRig> emulated;  // before the bus: its devices outlive every connection
+    int chipId = -1;                    // the rig's id; -1 for a user's chip
+    std::optional<std::string> chipPath;
+    HidapiBus bus;
+    CountingBus counting{bus};
+    KxLibrary library{counting};
 };
 
 }  // namespace kx::testing

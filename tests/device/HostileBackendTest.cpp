@@ -154,25 +154,24 @@ TEST_F(HostileBackend, WrongFamilyOrMagicIsNotAChipAndIsSentNothing) {
 TEST_F(HostileBackend, UnterminatedAndInvalidStringsStayWithinTheBound) {
     const DeviceHandle h = open();
     const struct {
-        const char* name;
         std::u16string strings;
         bool terminate;
         std::u16string expected;
     } rows[] = {
-        {"unterminated filler", u"", false, std::u16string(7, u'!')},
-        {"exactly the bound", u"ABCDEFGH", false, u"ABCDEFG"},
-        {"high surrogate cut by the bound", u"ABCDEF\xD83D\xDE00", false, u"ABCDEF"},
-        {"lone low surrogate kept for the converter", u"AB\xDC00", true, u"AB\xDC00"},
-        {"inner zero ends the text", std::u16string(u"AB\0CD", 5), true, u"AB"},
+        {u"", false, std::u16string(7, u'!')},  // unterminated filler
+        {u"ABCDEFGH", false, u"ABCDEFG"},
+        {u"ABCDEF\xD83D\xDE00", false, u"ABCDEF"},  // a high surrogate cut by the bound
+        {u"AB\xDC00", true, u"AB\xDC00"},           // a lone low one is left to the converter
+        {std::u16string(u"AB\0CD", 5), true, u"AB"},
     };
     std::array<char16_t, 12> buffer;
     for (const auto& r : rows) {
         bus.strings = r.strings;
         bus.terminate = r.terminate;
         buffer.fill(u'#');
-        EXPECT_TRUE(lib.KX4701GetProductString(h, buffer.data(), 8)) << r.name;
-        EXPECT_EQ(std::u16string(buffer.data()), r.expected) << r.name;
-        EXPECT_EQ(std::u16string(buffer.begin() + 8, buffer.end()), u"####") << r.name;
+        EXPECT_TRUE(lib.KX4701GetProductString(h, buffer.data(), 8));
+        EXPECT_EQ(std::u16string(buffer.data()), r.expected);
+        EXPECT_EQ(std::u16string(buffer.begin() + 8, buffer.end()), u"####");
     }
     // A failed read hands back nothing of what the device wrote.
     bus.stringsFail = true;
@@ -185,8 +184,13 @@ TEST_F(HostileBackend, PathsThatCannotBeReportedWholeAndTheSnapshotTakenAtIndexZ
     bus.paths = {std::string(1023, 'a'), std::string(1024, 'b'), std::string("x\0y", 3), ""};
     std::array<char, DEVICE_PATH_BUFFER_SIZE + 1> buffer;
     buffer.fill('#');
-    EXPECT_EQ(lib.KX4701GetDevicePath(0, buffer.data(), 0), 0) << "a zero-size buffer";
-    EXPECT_EQ(buffer[0], '#');
+    EXPECT_TRUE(
+        FailsWith(lib.KX4701GetDevicePath(0, buffer.data(), 0), ERROR_INSUFFICIENT_BUFFER_CODE));
+    EXPECT_TRUE(
+        FailsWith(lib.KX4701GetDevicePath(-1, buffer.data(), 8), ERROR_INVALID_PARAMETER_CODE));
+    EXPECT_EQ(buffer[0], '#') << "a zero-size buffer is never written";
+    EXPECT_TRUE(FailsWith(lib.KX4701OpenDevicePath(nullptr), ERROR_INVALID_PARAMETER_CODE, -1));
+    EXPECT_TRUE(FailsWith(lib.KX4701OpenDevicePath("/dev/other"), ERROR_FILE_NOT_FOUND_CODE, -1));
     ASSERT_TRUE(lib.KX4701GetDevicePath(0, buffer.data(), DEVICE_PATH_BUFFER_SIZE));
     EXPECT_EQ(std::string(buffer.data()), std::string(1023, 'a'));
     const std::uint32_t errors[] = {ERROR_INSUFFICIENT_BUFFER_CODE, ERROR_INVALID_DATA_CODE,
