@@ -1,9 +1,8 @@
 #pragma once
 // The backends the device library conformance suite runs over. Each owns a bus and a
-// KxLibrary on top of it (through CountingBus, so every backend can be checked for
-// enumerations per refresh), and says which device the read-only tests should use. rig()
-// plugs, unplugs and inspects devices for the write tests (null where there is none): the
-// bench itself, or emulated chips on real hidraw nodes.
+// KxLibrary on top of it, and says which chip the read-only tests use (none: they skip).
+// rig() plugs, unplugs and inspects devices for the write tests (null where there is none):
+// the bench itself, or emulated chips on real hidraw nodes.
 
 #include <gtest/gtest.h>
 
@@ -31,24 +30,6 @@ inline ::testing::AssertionResult FailsWith(long long result, std::uint32_t code
     return ::testing::AssertionFailure()
            << "returned " << result << ", last error " << GetLastError() << ", not " << code;
 }
-
-class CountingBus : public HidBus {
-  public:
-    explicit CountingBus(HidBus& inner) : inner_(inner) {}
-    std::vector<HidDeviceInfo> enumerate() override {
-        ++enumerations;
-        return inner_.enumerate();
-    }
-    std::unique_ptr<HidConnection> open(const std::string& path) override {
-        return inner_.open(path);
-    }
-    bool canOpenReadWrite(const char* path) override { return inner_.canOpenReadWrite(path); }
-
-    int enumerations = 0;
-
-  private:
-    HidBus& inner_;
-};
 
 // Emulated devices through /dev/uhid in this process, with the bench's interface: a
 // replugged device may come back under a new path.
@@ -103,14 +84,13 @@ class UhidRig {
 
 struct BenchBackend {
     static constexpr const char* NAME = "bench";
-    BenchBackend() { bench.plugPlainHid(); }
-    bench::VirtualBench* rig() { return &bench; }
+    BenchBackend() { bus.plugPlainHid(); }
+    bench::VirtualBench* rig() { return &bus; }
 
-    bench::VirtualBench bench;
-    int chipId = bench.plugChip();
-    std::optional<std::string> chipPath = bench.device(chipId)->path;
-    CountingBus counting{bench};
-    KxLibrary library{counting};
+    bench::VirtualBench bus;
+    int chipId = bus.plugChip();
+    std::optional<std::string> chipPath = bus.device(chipId)->path;
+    KxLibrary library{bus};
 };
 
 // The system's hidraw devices: read-only tests on the first KX4701 present. With
@@ -143,8 +123,7 @@ struct HidrawBackend {
     int chipId = -1;                    // the rig's id; -1 for a user's chip
     std::optional<std::string> chipPath;
     HidapiBus bus;
-    CountingBus counting{bus};
-    KxLibrary library{counting};
+    KxLibrary library{bus};
 };
 
 }  // namespace kx::testing
