@@ -36,25 +36,23 @@ inline ::testing::AssertionResult FailsWith(long long result, std::uint32_t code
 class UhidRig {
   public:
     int plugChip(const bench::ChipIdentity& identity = {}) { return plug(true, identity); }
-    int plugPlainHid(const std::string& product) {
-        return plug(false, {0, 0, 0, "", product, "", 0});
-    }
+    int plugPlainHid(const std::string& name) { return plug(false, {0, 0, 0, "", name, "", 0}); }
+    // Ids are this rig's own; std::out_of_range for one it never handed out.
     bool unplug(int id) {
-        if (!device(id)) {
+        Entry& e = entries_.at(id);
+        if (!e.device) {
             return false;
         }
-        entries_[id].identity = entries_[id].device->state().identity;
-        entries_[id].device.reset();
+        e.identity = e.device->state().identity;
+        e.device.reset();
         return true;
     }
-    bool replug(int id) {
-        return id >= 0 && id < int(entries_.size()) && !device(id) && create(entries_[id]);
-    }
+    bool replug(int id) { return !entries_.at(id).device && create(entries_.at(id)); }
     std::optional<bench::DeviceSnapshot> device(int id) const {
-        if (id < 0 || id >= int(entries_.size()) || !entries_[id].device) {
+        const Entry& e = entries_.at(id);
+        if (!e.device) {
             return std::nullopt;
         }
-        const Entry& e = entries_[id];
         const uhid::DeviceState s = e.device->state();
         return bench::DeviceSnapshot{id, e.path, e.chip, false, s.identity, s.serial, s.setReports};
     }
@@ -93,10 +91,9 @@ struct BenchBackend {
     KxLibrary library{bus};
 };
 
-// The system's hidraw devices: read-only tests on the first KX4701 present. With
-// KX_EMULATED_HIDRAW=1 (set only by the VM test, where /dev/uhid is ours) the backend plugs an
-// emulated chip and a keyboard of its own and runs the write tests too; a user's chip is
-// never written to.
+// The system's hidraw devices: read-only tests on the first KX4701 present, never written to.
+// With KX_EMULATED_HIDRAW=1 (set only by the VM test, where /dev/uhid is ours) it plugs an
+// emulated chip and a keyboard of its own and runs the write tests on them.
 struct HidrawBackend {
     static constexpr const char* NAME = "hidraw";
     HidrawBackend() {

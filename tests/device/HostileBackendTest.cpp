@@ -1,13 +1,10 @@
-// The library over a scripted bus whose device answers whatever a test wants: malformed and
-// stale replies, unterminated or invalid strings, awkward paths. Whatever comes back, the
-// library fails cleanly and never writes outside the caller's buffer.
+// The library over a scripted device that answers whatever a test wants. Whatever comes back,
+// the library fails cleanly and never writes outside the caller's buffer.
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "Backends.h"
 
@@ -20,17 +17,9 @@ using protocol::Frame;
 using protocol::Status;
 using Bytes = std::vector<std::uint8_t>;
 
-// Answers IDENTIFY with `identifyPayload`, every other request through `replier` (no bytes:
-// the transport fails). Strings fill the whole bound, terminated only if asked to.
-struct ScriptedBus : HidBus {
-    std::function<Bytes(const Frame& request)> replier;
-    Bytes identifyPayload = {'K', 'X', 'C', 'H', 0x01, 0x47, 0x00, 0x01};
-    std::u16string strings;
-    bool terminate = true;
-    bool stringsFail = false;  // after writing the text
-    int requests = 0;
-    std::vector<std::string> paths{"/dev/hidraw0"};
-
+// The fixture is the bus. Its device answers IDENTIFY with `identifyPayload`, the rest through
+// `replier` (no bytes: the transport fails); strings fill the bound, terminated on request.
+struct HostileBackend : ::testing::Test, HidBus {
     std::vector<HidDeviceInfo> enumerate() override {
         std::vector<HidDeviceInfo> out(paths.size());
         for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -41,10 +30,26 @@ struct ScriptedBus : HidBus {
     }
     std::unique_ptr<HidConnection> open(const std::string&) override;
     bool canOpenReadWrite(const char*) override { return true; }
+
+    DeviceHandle openChip() {
+        const DeviceHandle h = lib.KX4701OpenDevicePath("/DEV/HIDRAW0");
+        EXPECT_TRUE(lib.isIdentifiedChip(h));
+        lib.KX4701SetTimeOut(h, 30, 30);
+        return h;
+    }
+
+    std::function<Bytes(const Frame& request)> replier;
+    Bytes identifyPayload = {'K', 'X', 'C', 'H', 0x01, 0x47, 0x00, 0x01};
+    std::u16string strings;
+    bool terminate = true;
+    bool stringsFail = false;  // after writing the text
+    int requests = 0;
+    std::vector<std::string> paths{"/dev/hidraw0"};
+    KxLibrary lib{*this};
 };
 
 struct ScriptedConnection : HidConnection {
-    explicit ScriptedConnection(ScriptedBus& b) : d(b) {}
+    explicit ScriptedConnection(HostileBackend& b) : d(b) {}
     bool attributes(std::uint16_t* v, std::uint16_t* p, std::uint16_t* r) override {
         *v = *p = *r = 1;
         return true;
@@ -72,25 +77,14 @@ struct ScriptedConnection : HidConnection {
         // May claim more bytes than the buffer holds.
         return reply.empty() ? -1 : static_cast<int>(reply.size());
     }
-    ScriptedBus& d;
+    HostileBackend& d;
     Frame last{};
 };
 
-std::unique_ptr<HidConnection> ScriptedBus::open(const std::string&) {
+std::unique_ptr<HidConnection> HostileBackend::open(const std::string&) {
     return std::make_unique<ScriptedConnection>(*this);
 }
 
-class HostileBackend : public ::testing::Test {
-  protected:
-    DeviceHandle open() {
-        const DeviceHandle h = lib.KX4701OpenDevicePath("/DEV/HIDRAW0");
-        EXPECT_TRUE(lib.isIdentifiedChip(h));
-        lib.KX4701SetTimeOut(h, 30, 30);
-        return h;
-    }
-    ScriptedBus bus;
-    KxLibrary lib{bus};
-};
 // A well-formed final reply with byte `at` set to `value` (-1: the request's sequence number
 // less one), cut or stretched to `length` bytes (1: the transport fails), or with `status`.
 TEST_F(HostileBackend, EveryMalformedOrStaleReplyFailsTheCommandCleanly) {
@@ -102,10 +96,8 @@ TEST_F(HostileBackend, EveryMalformedOrStaleReplyFailsTheCommandCleanly) {
         std::uint32_t error;
     } rows[] = {
         {"truncated", 0, 0x4B, 2, Status::Ok, ERROR_INVALID_DATA_CODE},
-        {"wrong report id", 0, 0x01, 0, Status::Ok, ERROR_INVALID_DATA_CODE},
         {"report id zero", 0, 0x00, 0, Status::Ok, ERROR_INVALID_DATA_CODE},
         {"no reply flag", 1, 0x02, 0, Status::Ok, ERROR_INVALID_DATA_CODE},
-        {"length field 200", 4, 200, 0, Status::Ok, ERROR_INVALID_DATA_CODE},
         {"length beyond received", 4, 30, 8, Status::Ok, ERROR_INVALID_DATA_CODE},
         {"claims 4096 bytes", 0, 0x4B, 4096, Status::Ok, ERROR_INVALID_DATA_CODE},
         {"unknown status", 3, 0x08, 0, Status::Ok, ERROR_INVALID_DATA_CODE},
@@ -117,20 +109,18 @@ TEST_F(HostileBackend, EveryMalformedOrStaleReplyFailsTheCommandCleanly) {
         {"bad checksum", 0, 0x4B, 0, Status::BadChecksum, ERROR_CRC_CODE},
         {"bad command", 0, 0x4B, 0, Status::BadCommand, ERROR_NOT_SUPPORTED_CODE},
     };
-    const DeviceHandle h = open();
+    const DeviceHandle h = openChip();
     for (const auto& r : rows) {
-        bus.replier = [&r](const Frame& req) {
+        replier = [&r](const Frame& req) {
             const Frame f = protocol::EncodeReply(req[1], req[2], r.status);
             Bytes b(f.begin(), f.end());
             b[r.at] = static_cast<std::uint8_t>(r.value >= 0 ? r.value : req[2] - 1);
             b.resize(r.length == 1 ? 0 : r.length != 0 ? r.length : b.size());
             return b;
         };
-        SetLastError(0);
-        EXPECT_EQ(lib.KX4701SetDefaultRate(h, 6, 4, 1, 4, 0x40), 0) << r.name;
-        EXPECT_EQ(GetLastError(), r.error) << r.name;
+        EXPECT_TRUE(FailsWith(lib.KX4701SetDefaultRate(h, 6, 4, 1, 4, 0x40), r.error)) << r.name;
+        EXPECT_TRUE(FailsWith(lib.KX4701ResetToDefault(h), r.error)) << r.name;
         EXPECT_EQ(lib.KX4701SetDeviceCfg(h, 1, 2, 50, "a", 1, "b", 1, "c", 1), 0) << r.name;
-        EXPECT_EQ(lib.KX4701ResetToDefault(h), 0) << r.name;
     }
     lib.KX4701CloseDevice(h);
 }
@@ -139,17 +129,17 @@ TEST_F(HostileBackend, WrongFamilyOrMagicIsNotAChipAndIsSentNothing) {
     for (const Bytes& payload :
          {Bytes{'K', 'X', 'C', 'H', 0x02, 0x47, 0, 1}, Bytes{0, 0, 0, 0, 0x01, 0x47, 0, 1},
           Bytes{'K', 'X', 'C', 'H', 1, 0x47}}) {
-        bus.identifyPayload = payload;
+        identifyPayload = payload;
         const DeviceHandle h = lib.KX4701OpenDevicePath("/dev/hidraw0");
         EXPECT_FALSE(lib.isIdentifiedChip(h)) << int(payload[0]) << int(payload[4]);
         EXPECT_TRUE(FailsWith(lib.KX4701ResetToDefault(h), ERROR_NOT_SUPPORTED_CODE));
         EXPECT_TRUE(lib.KX4701CloseDevice(h));
     }
-    EXPECT_EQ(bus.requests, 3) << "nothing but IDENTIFY";
+    EXPECT_EQ(requests, 3) << "nothing but IDENTIFY";
 }
 
 TEST_F(HostileBackend, UnterminatedAndInvalidStringsStayWithinTheBound) {
-    const DeviceHandle h = open();
+    const DeviceHandle h = openChip();
     const struct {
         std::u16string strings;
         bool terminate;
@@ -163,22 +153,22 @@ TEST_F(HostileBackend, UnterminatedAndInvalidStringsStayWithinTheBound) {
     };
     std::array<char16_t, 12> buffer;
     for (const auto& r : rows) {
-        bus.strings = r.strings;
-        bus.terminate = r.terminate;
+        strings = r.strings;
+        terminate = r.terminate;
         buffer.fill(u'#');
         EXPECT_TRUE(lib.KX4701GetProductString(h, buffer.data(), 8));
         EXPECT_EQ(std::u16string(buffer.data()), r.expected);
         EXPECT_EQ(std::u16string(buffer.begin() + 8, buffer.end()), u"####");
     }
     // A failed read hands back nothing of what the device wrote.
-    bus.stringsFail = true;
+    stringsFail = true;
     EXPECT_EQ(lib.KX4701GetProductString(h, buffer.data(), 8), 0);
     EXPECT_EQ(buffer[0], 0);
     lib.KX4701CloseDevice(h);
 }
 
 TEST_F(HostileBackend, PathsThatCannotBeReportedWholeAndTheSnapshotTakenAtIndexZero) {
-    bus.paths = {std::string(1023, 'a'), std::string(1024, 'b'), std::string("x\0y", 3), ""};
+    paths = {std::string(1023, 'a'), std::string(1024, 'b'), std::string("x\0y", 3), ""};
     std::array<char, DEVICE_PATH_BUFFER_SIZE + 1> buffer;
     buffer.fill('#');
     EXPECT_TRUE(
@@ -192,7 +182,7 @@ TEST_F(HostileBackend, PathsThatCannotBeReportedWholeAndTheSnapshotTakenAtIndexZ
     EXPECT_EQ(std::string(buffer.data()), std::string(1023, 'a'));
     const std::uint32_t errors[] = {ERROR_INSUFFICIENT_BUFFER_CODE, ERROR_INVALID_DATA_CODE,
                                     ERROR_INVALID_DATA_CODE, ERROR_NO_MORE_ITEMS};
-    bus.paths.clear();  // later indexes read the snapshot taken at index 0
+    paths.clear();  // later indexes read the snapshot taken at index 0
     for (std::int32_t i = 1; i <= 4; ++i) {
         buffer.fill('#');
         EXPECT_EQ(lib.KX4701GetDevicePath(i, buffer.data(), DEVICE_PATH_BUFFER_SIZE), 0) << i;

@@ -1,5 +1,4 @@
-// Request encoding, the virtual chip's reactions to transfers the library itself never
-// sends, the bench's device lookup and report descriptor parsing. Reply decoding is checked
+// Request encoding, the virtual chip and bench, report descriptors. Replies are decoded
 // through the library, in HostileBackendTest.
 
 #include <gtest/gtest.h>
@@ -35,8 +34,7 @@ TEST(Protocol, RequestsHaveTheDocumentedLayoutAndZeroPadding) {
     }
     EXPECT_FALSE(EncodeCfgData(1, 0, Bytes(60, 1)).has_value());
 
-    const std::string check = "123456789";
-    EXPECT_EQ(Crc16(Bytes(check.begin(), check.end())), 0x29B1);
+    EXPECT_EQ(Crc16(Bytes{'1', '2', '3', '4', '5', '6', '7', '8', '9'}), 0x29B1);
     // The commit checksum covers the header: another VID gives another CRC.
     EXPECT_NE(IdentityCrc({1, 2, 50, 1, 1, 1}, Bytes(3)),
               IdentityCrc({2, 2, 50, 1, 1, 1}, Bytes(3)));
@@ -61,7 +59,6 @@ TEST(Protocol, BrokenIdentityTransfersChangeNothingOnTheChip) {
     EXPECT_EQ(send(EncodeCfgCommit(seq++, crc)), Status::BadState) << "without a begin";
     ASSERT_EQ(begin(), Status::Ok);
     EXPECT_EQ(chunk(2, {'p', 'p', 's', 's'}), Status::BadState) << "out of order";
-    EXPECT_EQ(chunk(0, data), Status::BadState) << "the transfer is abandoned for good";
     EXPECT_EQ(send(EncodeCfgBegin(seq++, {1, 2, 50, 0, 2, 2})), Status::BadValue);
     ASSERT_EQ(begin(), Status::Ok);
     ASSERT_EQ(chunk(0, data), Status::Ok);
