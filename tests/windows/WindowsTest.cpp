@@ -107,8 +107,9 @@ void SaveScreenshot(HWND window) {
 class Windows : public testing::Test {
   protected:
     static void SetUpTestSuite() {
-        SetWindowsHookExA(WH_CALLWNDPROCRET, Watch, nullptr, GetCurrentThreadId());
+        hook = SetWindowsHookExA(WH_CALLWNDPROCRET, Watch, nullptr, GetCurrentThreadId());
     }
+    static void TearDownTestSuite() { UnhookWindowsHookEx(hook); }
     // Unloading the stand-in drops its chips: every test starts again from two.
     void SetUp() override {
         ASSERT_EQ(GetACP(), 936u) << "the texts are CP936: run with LANG=zh_CN.UTF-8";
@@ -192,6 +193,7 @@ class Windows : public testing::Test {
     win32::FileProbe probe;
     std::unique_ptr<ui::Win32ConfigDialog> dlg;
     HWND window = nullptr;
+    static inline HHOOK hook = nullptr;
 };
 
 TEST_F(Windows, LoadingGivesTheLibraryOrNamesWhatIsMissing) {
