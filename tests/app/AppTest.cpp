@@ -19,6 +19,7 @@
 #include "res/AppIcon.h"
 #include "res/version.h"
 #include "tests/ui/UiTestSupport.h"
+#include "ui/DialogTemplate.h"
 
 namespace kx::uitest {
 namespace {
@@ -184,6 +185,67 @@ TEST_F(AppTest, VersionAndUdevRule) {
         R"(SUBSYSTEM=="hidraw", ATTRS{idVendor}=="3c5b", ATTRS{idProduct}=="b207", TAG+="uaccess")")));
     EXPECT_FALSE(rules.contains(
         QRegularExpression(QStringLiteral("^[^#]*MODE"), QRegularExpression::MultilineOption)));
+}
+
+// The Windows program shows the resource script's templates, the Qt program the table's:
+// the same controls, identifiers, kinds, captions, styles and positions in the same order.
+TEST_F(AppTest, ResourceScriptTemplatesAgreeWithTheTemplateTable) {
+    using ui::ControlKind;
+    const QStringList styleNames{"WS_TABSTOP",      "WS_GROUP",         "WS_BORDER",
+                                 "WS_VSCROLL",      "ES_AUTOHSCROLL",   "ES_READONLY",
+                                 "BS_AUTOCHECKBOX", "BS_DEFPUSHBUTTON", "SS_NOPREFIX",
+                                 "CBS_DROPDOWN",    "CBS_SORT",         "SS_CENTERIMAGE"};
+    QFile file(QStringLiteral(KX_SOURCE_DIR "/res/KX4701SetCfg.rc"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString rc = QString::fromUtf8(file.readAll());
+    for (const ui::DialogTemplate* t : {&ui::ConfigDialogTemplate(), &ui::AboutBoxTemplate()}) {
+        const QString name = QString::fromUtf8(t->name);
+        const qsizetype start = rc.indexOf(name + QStringLiteral(" DIALOGEX "));
+        ASSERT_GE(start, 0) << t->name;
+        const QString block = rc.mid(start, rc.indexOf(QStringLiteral("\nEND"), start) - start);
+        EXPECT_TRUE(block.startsWith(
+            QStringLiteral("%1 DIALOGEX 0, 0, %2, %3").arg(name).arg(t->cx).arg(t->cy)));
+        EXPECT_TRUE(block.contains(QStringLiteral("\nCAPTION \"%1\"\n").arg(t->caption)));
+        EXPECT_TRUE(block.contains(
+            QStringLiteral("\nFONT %1, \"%2\",").arg(t->pointSize).arg(t->fontFace)));
+        const QStringList lines = block.mid(block.indexOf(QStringLiteral("\nBEGIN\n")) + 7)
+                                      .split(u'\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(std::size_t(lines.size()), t->controls.size()) << t->name;
+        for (std::size_t i = 0; i < t->controls.size(); ++i) {
+            const ui::ControlTemplate& want = t->controls[i];
+            // ICON icon, id, x, y, cx, cy / CONTROL text, id, class, style, x, y, cx, cy
+            const QString line = lines[qsizetype(i)].trimmed();
+            SCOPED_TRACE(line.toStdString());
+            const bool icon = line.startsWith(QStringLiteral("ICON "));
+            QStringList f = line.mid(line.indexOf(u' ') + 1).split(u',');
+            for (QString& field : f) {
+                field = field.trimmed().remove(u'"');
+            }
+            std::uint32_t styles = 0;
+            for (const QString& s : icon ? QStringList{} : f.value(3).split(u'|')) {
+                const qsizetype bit = styleNames.indexOf(
+                    s.trimmed().replace(QStringLiteral("CBS_AUTOHSCROLL"), "ES_AUTOHSCROLL"));
+                styles |= bit < 0 ? 0u : 1u << bit;
+            }
+            const QString style = f.value(3);
+            const ControlKind kind = icon                                ? ControlKind::Icon
+                                     : style.contains("BS_GROUPBOX")     ? ControlKind::GroupBox
+                                     : style.contains("BS_AUTOCHECKBOX") ? ControlKind::CheckBox
+                                     : f.value(2) == "ComboBox"          ? ControlKind::ComboBox
+                                     : f.value(2) == "Edit"              ? ControlKind::Edit
+                                     : f.value(2) == "Static"            ? ControlKind::Label
+                                                                         : ControlKind::PushButton;
+            const qsizetype at = icon ? 2 : 4;
+            EXPECT_EQ(f.value(1), want.id == IDC_STATIC_ID ? QStringLiteral("IDC_STATIC")
+                                                           : QString::fromUtf8(want.name));
+            EXPECT_EQ(kind, want.kind);
+            EXPECT_EQ(icon ? QString() : f.value(0), QString::fromUtf8(want.caption));
+            EXPECT_EQ(styles, want.styles);
+            EXPECT_EQ((ui::DluRect{f.value(at).toInt(), f.value(at + 1).toInt(),
+                                   f.value(at + 2).toInt(), f.value(at + 3).toInt()}),
+                      want.rect);
+        }
+    }
 }
 
 }  // namespace
