@@ -69,12 +69,12 @@ void PrintState(const std::string& node, const kx::uhid::DeviceState& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    struct Spec {
+    struct Request {
         bool chip;
         kx::bench::ChipIdentity identity;
         std::string name;
     };
-    std::vector<Spec> specs;
+    std::vector<Request> requests;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         kx::bench::ChipIdentity id;
@@ -82,19 +82,19 @@ int main(int argc, char** argv) {
             Usage(stdout);
             return 0;
         } else if (arg == "--chip") {
-            specs.push_back({true, id, {}});
+            requests.push_back({true, id, {}});
         } else if (arg.rfind("--chip=", 0) == 0 && ParseIds(arg.substr(7), id)) {
-            specs.push_back({true, id, {}});
+            requests.push_back({true, id, {}});
         } else if (arg.rfind("--keyboard=", 0) == 0 && arg.size() > 11) {
-            specs.push_back({false, id, std::string(arg.substr(11))});
+            requests.push_back({false, id, std::string(arg.substr(11))});
         } else {
             std::fprintf(stderr, "kx4701-uhid: bad argument '%s'\n", argv[i]);
             Usage(stderr);
             return 2;
         }
     }
-    if (specs.empty()) {
-        specs.push_back({true, {}, {}});
+    if (requests.empty()) {
+        requests.push_back({true, {}, {}});
     }
 
     // Blocked before any device thread starts, so only sigwait below sees them.
@@ -110,10 +110,10 @@ int main(int argc, char** argv) {
         std::string node;
     };
     std::vector<Presented> devices;
-    for (const Spec& spec : specs) {
+    for (const Request& request : requests) {
         std::string error;
-        auto device = spec.chip ? kx::uhid::UhidDevice::createChip(spec.identity, &error)
-                                : kx::uhid::UhidDevice::createKeyboard(spec.name, &error);
+        auto device = request.chip ? kx::uhid::UhidDevice::createChip(request.identity, &error)
+                                   : kx::uhid::UhidDevice::createKeyboard(request.name, &error);
         if (!device) {
             std::fprintf(stderr, "kx4701-uhid: %s\n", error.c_str());
             return 1;  // the devices made so far are destroyed on the way out
