@@ -194,7 +194,10 @@ TYPED_TEST(LibraryConformance, WritesAreCheckedStoredReadBackAndResetUntilTheChi
     ASSERT_TRUE(lib.KX4701ResetToDefault(h));
     EXPECT_EQ(rig.device(id)->identity, ChipIdentity{});
     EXPECT_EQ(rig.device(id)->serial, SerialSettings{});
-    // Gone and back: a new arrival, the old handle stays dead.
+    // Gone and back: a new arrival, the old handle stays dead. A fresh handle, since hidapi
+    // answers string reads of a handle from what it read while the device was there.
+    lib.KX4701CloseDevice(h);
+    h = lib.KX4701OpenDevicePath(path.c_str());
     ASSERT_TRUE(rig.unplug(id) && rig.replug(id));
     EXPECT_TRUE(FailsWith(lib.KX4701SetDefaultRate(h, 6, 4, 1, 4, 0x40), ERROR_GEN_FAILURE_CODE));
     std::array<char16_t, 4> buffer{u'#'};
