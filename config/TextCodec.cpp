@@ -219,6 +219,16 @@ void AppendUtf16(std::u16string& out, char32_t cp) {
     }
 }
 
+// The code point at src[i], a surrogate pair joined; a lone surrogate comes back as itself.
+// Advances `i` past what it used.
+char32_t NextUtf16(const char16_t* src, std::size_t units, std::size_t& i) {
+    const char32_t unit = src[i++];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i < units && src[i] >= 0xDC00 && src[i] <= 0xDFFF) {
+        return 0x10000 + ((unit - 0xD800) << 10) + (src[i++] - 0xDC00u);
+    }
+    return unit;
+}
+
 }  // namespace
 
 std::string Utf16ToAnsi(const char16_t* src, std::size_t srcUnits, std::size_t dstBytes) {
@@ -230,13 +240,8 @@ std::string Utf16ToAnsi(const char16_t* src, std::size_t srcUnits, std::size_t d
     Cp936& codec = Cp936::ForThisThread();
     std::size_t i = 0;
     while (i < srcUnits && src[i] != 0) {
-        char32_t cp = src[i];
-        std::size_t used = 1;
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < srcUnits && src[i + 1] >= 0xDC00 &&
-            src[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (src[i + 1] - 0xDC00);
-            used = 2;
-        }
+        std::size_t next = i;
+        const char32_t cp = NextUtf16(src, srcUnits, next);
         char bytes[2];
         std::size_t count = IsSurrogate(cp) ? 0 : codec.encode(cp, bytes);
         if (count == 0) {
@@ -247,7 +252,7 @@ std::string Utf16ToAnsi(const char16_t* src, std::size_t srcUnits, std::size_t d
             break;  // a double-byte character that does not fit is left out whole
         }
         out.append(bytes, count);
-        i += used;
+        i = next;
     }
     return out;
 }
@@ -290,6 +295,33 @@ std::string AnsiToUtf8(std::string_view ansi) {
     std::size_t pos = 0;
     while (pos < ansi.size()) {
         detail::AppendUtf8(out, codec.decode(ansi, pos));
+    }
+    return out;
+}
+
+std::string Utf8ToAnsiForDisplay(std::string_view utf8) {
+    const std::u16string utf16 = Utf8ToUtf16(utf8);
+    return Utf16ToAnsi(utf16.data(), utf16.size(), utf16.size() * 2 + 1);
+}
+
+std::u16string Utf8ToUtf16(std::string_view utf8) {
+    std::u16string out;
+    out.reserve(utf8.size());
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        const char32_t cp = detail::NextUtf8(utf8, pos);
+        AppendUtf16(out, cp == INVALID_CODE_POINT ? REPLACEMENT : cp);
+    }
+    return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view utf16) {
+    std::string out;
+    out.reserve(utf16.size() * 3);
+    std::size_t i = 0;
+    while (i < utf16.size()) {
+        const char32_t cp = NextUtf16(utf16.data(), utf16.size(), i);
+        detail::AppendUtf8(out, IsSurrogate(cp) ? REPLACEMENT : cp);
     }
     return out;
 }

@@ -35,6 +35,15 @@ std::optional<std::string> Utf8ToAnsi(std::string_view utf8);
 // CP936 to UTF-8 for display; invalid byte sequences become U+FFFD.
 std::string AnsiToUtf8(std::string_view ansi);
 
+// UTF-8 to CP936 for display (the system's A functions): unencodable characters and
+// invalid UTF-8 become '?'. Never for user input, which Utf8ToAnsi refuses instead.
+std::string Utf8ToAnsiForDisplay(std::string_view utf8);
+
+// Between UTF-8 and UTF-16 (the system's wide functions); invalid UTF-8 and lone
+// surrogates become U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view utf8);
+std::string Utf16ToUtf8(std::u16string_view utf16);
+
 // True if the one code point `cp` has a CP936 encoding.
 bool IsAnsiEncodable(char32_t cp);
 

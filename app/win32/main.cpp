@@ -14,8 +14,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
     kx::win32::LoadResult loaded = kx::win32::LoadedDeviceLibrary::LoadBesideProgram();
     if (!loaded.library) {
         // Nothing has touched a device yet; the program cannot work without the library.
-        const std::string message =
-            kx::text::Utf8ToAnsi(loaded.Message()).value_or(loaded.Message());
+        const std::string message = kx::text::Utf8ToAnsiForDisplay(loaded.Message());
         MessageBoxA(nullptr, message.c_str(), kx::ui::Win32WindowOps::ApplicationName().c_str(),
                     MB_OK | MB_ICONERROR);
         return 1;

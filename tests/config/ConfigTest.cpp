@@ -207,12 +207,20 @@ TEST(TextCodec, Utf16ToAnsiIsBoundedTerminatedAndMarksWhatItCannotShow) {
     EXPECT_EQ(Utf16ToAnsi(nullptr, 10), "");
 }
 
-TEST(TextCodec, Utf8ToAnsiRefusesWhatCp936CannotHold) {
+TEST(TextCodec, Utf8ToAnsiRefusesWhatCp936CannotHoldAndDisplayMarksIt) {
     EXPECT_EQ(Utf8ToAnsi("中文·"), "\xD6\xD0\xCE\xC4\xA1\xA4");
     for (const char* bad : {"ok\xF0\x9F\x98\x80", "한", "\xC2\x80", "\xC0\xAF", "A\x80", "\xE4\xB8",
                             "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xD6\xD0"}) {
         EXPECT_FALSE(Utf8ToAnsi(bad).has_value()) << bad;
     }
+    // For display each unencodable character becomes one '?', as the system's A functions do.
+    EXPECT_EQ(text::Utf8ToAnsiForDisplay("中\xF0\x9F\x98\x80한A\x80"), "\xD6\xD0??A?");
+    EXPECT_EQ(text::Utf16ToUtf8(text::Utf8ToUtf16("中\xF0\x9F\x98\x80"
+                                                  "A")),
+              "中\xF0\x9F\x98\x80"
+              "A");
+    EXPECT_EQ(text::Utf8ToUtf16("A\x80"), u"A\uFFFD");
+    EXPECT_EQ(text::Utf16ToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");
 }
 
 TEST(TextCodec, AnsiDecodingMarksInvalidBytesWithoutShiftingTheRest) {

@@ -10,33 +10,14 @@
 namespace kx::ui {
 namespace {
 
-std::wstring Widen(std::string_view utf8) {
-    const int units =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(units), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), units);
-    return wide;
-}
-
+// wchar_t is UTF-16 on Windows.
 std::string Narrow(const wchar_t* wide, int units) {
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, units, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide, units, utf8.data(), bytes, nullptr, nullptr);
-    return utf8;
+    return text::Utf16ToUtf8(std::u16string(wide, wide + units));
 }
 
-// The program's texts in CP936. The few that CP936 cannot hold (none of the program's own)
-// get the system's default character, as an A function would give them.
+// The program's texts in CP936, as an A function takes them.
 std::string ToAnsi(std::string_view utf8) {
-    if (std::optional<std::string> ansi = text::Utf8ToAnsi(utf8)) {
-        return *ansi;
-    }
-    const std::wstring wide = Widen(utf8);
-    const int units = static_cast<int>(wide.size());
-    const int bytes = WideCharToMultiByte(936, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
-    std::string ansi(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(936, 0, wide.data(), units, ansi.data(), bytes, nullptr, nullptr);
-    return ansi;
+    return text::Utf8ToAnsiForDisplay(utf8);
 }
 
 std::string WindowTextOf(HWND window) {
