@@ -20,7 +20,7 @@ QString Hex4(std::uint16_t value) {
     return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
 }
 
-QString SerialBytes(const SerialSettings& s) {
+QString SerialBytes(const SerialDefaults& s) {
     QString out;
     for (std::uint8_t b :
          {s.baudCode, s.parityCode, s.stopBitsCode, s.dataBitsCode, s.timingByte}) {

@@ -25,12 +25,12 @@ inline constexpr std::size_t HEX_TEXT_BYTES = 4;              // only these are 
 inline constexpr std::size_t IDENTITY_STRING_MAX_BYTES = 30;  // per identity string
 
 // '0'-'9', 'A'-'F', 'a'-'f' give their value; every other byte gives 0 (no error).
-int HexDigitValue(char c);
+[[nodiscard]] int HexDigitValue(char c);
 
 // The first four bytes as four hexadecimal digits, most significant first; bytes after
 // the fourth are ignored. The dialog only calls it with at least four bytes; a shorter
 // text is still safe: each missing byte counts as the digit 0 in its place ("AB" → 0xAB00).
-std::uint16_t ParseHex16(std::string_view text);
+[[nodiscard]] std::uint16_t ParseHex16(std::string_view text);
 
 // In the order the items are checked and written.
 enum class IdentityItem { Vid, Pid, Manufacturer, Product, Serial };
@@ -41,11 +41,12 @@ struct IdentityMessages {
     const char* tooShort;
     const char* tooLong;
 };
-IdentityMessages MessagesFor(IdentityItem item);
+[[nodiscard]] IdentityMessages MessagesFor(IdentityItem item);
 
 // The message to show for `cp936` as the value of `item`, or nullopt when it is
 // acceptable: hex items need at least four bytes; strings need 1..30 bytes.
-std::optional<std::string_view> ValidateIdentityText(IdentityItem item, std::string_view cp936);
+[[nodiscard]] std::optional<std::string_view> ValidateIdentityText(IdentityItem item,
+                                                                   std::string_view cp936);
 
 // One identity edit and its check box: a checked box writes the (validated) text, an
 // unchecked one the item's default. `text` is CP936 and only borrowed for the call.
@@ -81,6 +82,7 @@ struct IdentityFailure {
 
 // Validates the checked items in order and builds the write, or returns the first failure
 // only; nothing is partly built for the caller to send.
-std::variant<IdentityWrite, IdentityFailure> BuildIdentityWrite(const IdentityInput& input);
+[[nodiscard]] std::variant<IdentityWrite, IdentityFailure> BuildIdentityWrite(
+    const IdentityInput& input);
 
 }  // namespace kx

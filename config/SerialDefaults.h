@@ -37,10 +37,10 @@ inline constexpr ParameterList PARAMETER_FILL_ORDER[] = {
     ParameterList::Baud, ParameterList::StopBits, ParameterList::Parity, ParameterList::DataBits};
 
 // The entries of a list in list order; the span refers to static storage.
-std::span<const CodeEntry> ParameterTable(ParameterList list);
+[[nodiscard]] std::span<const CodeEntry> ParameterTable(ParameterList list);
 
 // Index of the entry selected when the dialog starts.
-int InitialSelection(ParameterList list);
+[[nodiscard]] int InitialSelection(ParameterList list);
 
 // Compares `entryText` byte for byte with the list's texts from the top; the first equal
 // row sets its code (for the baud list the code and the timing byte together) and the

@@ -54,13 +54,14 @@ inline constexpr std::size_t STATUS_BUFFER_BYTES = 200;
 // bytes in CP936 (ASCII one byte, every other character counted as two), so an
 // over-long message is cut at a character boundary instead of overrunning; invalid UTF-8
 // bytes in the message are dropped. Cannot fail.
-std::string FormatStatus(std::string_view message);
+[[nodiscard]] std::string FormatStatus(std::string_view message);
 
 // "设备已连接,VID=%XPID=%X VER=%X ": upper-case hex without leading zeros, no separator
 // before "PID", one trailing blank.
-std::string FormatDeviceInfo(std::uint16_t vid, std::uint16_t pid, std::uint16_t version);
+[[nodiscard]] std::string FormatDeviceInfo(std::uint16_t vid, std::uint16_t pid,
+                                           std::uint16_t version);
 
 // "%04X": four upper-case hex digits with leading zeros.
-std::string FormatHex4(std::uint16_t value);
+[[nodiscard]] std::string FormatHex4(std::uint16_t value);
 
 }  // namespace kx::status

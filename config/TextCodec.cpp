@@ -1,163 +1,25 @@
 #include "config/TextCodec.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <iconv.h>
-#endif
-
-#include <bit>
+#include <algorithm>
 #include <cstdint>
-#include <cstring>
+#include <cwchar>
 
+#include "config/Cp936Backend.h"
 #include "config/Utf8.h"
 
 // Choice for U+0080 and the euro sign: the byte 0x80 is the euro sign (U+20AC) in both
 // directions, as in glibc's CP936 and GBK and in the Windows code page 936 table. U+0080, a
 // C1 control nobody types, then has no encoding of its own; it counts as unencodable, so
 // every byte sequence we produce decodes back to the text it came from.
-//
-// Linux converts with glibc's iconv ("CP936", or "GBK" where that name is missing);
-// Windows with the system's own code page 936.
 
 namespace kx::text {
 namespace {
 
+using detail::Cp936Backend;
 using detail::INVALID_CODE_POINT;
-
-constexpr char32_t REPLACEMENT = 0xFFFD;
-
-bool IsSurrogate(char32_t cp) {
-    return cp >= 0xD800 && cp <= 0xDFFF;
-}
-bool IsScalar(char32_t cp) {
-    return cp <= 0x10FFFF && !IsSurrogate(cp);
-}
-
-#ifdef _WIN32
-
-constexpr UINT CODE_PAGE_936 = 936;
-
-// The system's own code page 936 conversion; stateless, so nothing is kept per thread.
-class Backend {
-  public:
-    // Bytes of the scalar `cp` (not ASCII) in `out`, or 0 when it has no exact encoding.
-    std::size_t encode(char32_t cp, char (&out)[2]) {
-        wchar_t units[2];
-        int count = 1;
-        if (cp < 0x10000) {
-            units[0] = static_cast<wchar_t>(cp);
-        } else {
-            units[0] = static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
-            units[1] = static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-            count = 2;
-        }
-        BOOL usedDefault = FALSE;
-        const int got = WideCharToMultiByte(CODE_PAGE_936, WC_NO_BEST_FIT_CHARS, units, count, out,
-                                            2, nullptr, &usedDefault);
-        return got > 0 && !usedDefault ? static_cast<std::size_t>(got) : 0;
-    }
-    // The scalar that `length` (1 or 2) bytes stand for, or REPLACEMENT.
-    char32_t decode(const char* bytes, std::size_t length) {
-        wchar_t unit = 0;
-        const int got = MultiByteToWideChar(CODE_PAGE_936, MB_ERR_INVALID_CHARS, bytes,
-                                            static_cast<int>(length), &unit, 1);
-        return got == 1 && !IsSurrogate(unit) ? unit : REPLACEMENT;
-    }
-};
-
-#else
-
-constexpr const char* UTF32_NATIVE =
-    std::endian::native == std::endian::little ? "UTF-32LE" : "UTF-32BE";
-
-iconv_t OpenCp936(const char* to, const char* from) {
-    // Prefer the code page's own name; GBK is the same table under its standards name.
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        const bool toAnsi = std::strcmp(to, "CP936") == 0;
-        cd = iconv_open(toAnsi ? "GBK" : to, toAnsi ? from : "GBK");
-    }
-    return cd;
-}
-
-// One pair of iconv descriptors, opened once and reused; each conversion resets its
-// descriptor first. If the system has neither CP936 nor GBK, only ASCII converts:
-// everything else counts as unencodable or invalid.
-class Backend {
-  public:
-    Backend()
-        : encoder_(OpenCp936("CP936", UTF32_NATIVE)), decoder_(OpenCp936(UTF32_NATIVE, "CP936")) {}
-    Backend(const Backend&) = delete;
-    Backend& operator=(const Backend&) = delete;
-    ~Backend() {
-        if (encoder_ != INVALID) {
-            iconv_close(encoder_);
-        }
-        if (decoder_ != INVALID) {
-            iconv_close(decoder_);
-        }
-    }
-
-    // Bytes of the scalar `cp` (not ASCII) in `out`, or 0 when it has no exact encoding.
-    std::size_t encode(char32_t cp, char (&out)[2]) {
-        if (encoder_ == INVALID) {
-            return 0;
-        }
-        const auto unit = static_cast<std::uint32_t>(cp);
-        char in[4];
-        std::memcpy(in, &unit, sizeof in);
-        char produced[8];
-        const std::size_t got = run(encoder_, in, sizeof in, produced, sizeof produced);
-        if (got == 0 || got > 2) {
-            return 0;
-        }
-        std::memcpy(out, produced, got);
-        return got;
-    }
-
-    // The scalar that `length` (1 or 2) bytes stand for, or REPLACEMENT.
-    char32_t decode(const char* bytes, std::size_t length) {
-        if (decoder_ == INVALID) {
-            return REPLACEMENT;
-        }
-        char produced[8];
-        if (run(decoder_, bytes, length, produced, sizeof produced) != 4) {
-            return REPLACEMENT;
-        }
-        std::uint32_t unit = 0;
-        std::memcpy(&unit, produced, sizeof unit);
-        return IsScalar(unit) ? unit : REPLACEMENT;
-    }
-
-  private:
-    static inline const iconv_t INVALID = reinterpret_cast<iconv_t>(-1);
-
-    // Converts all of `in` or nothing; returns the bytes produced, 0 on any failure
-    // (including irreversible substitutions).
-    static std::size_t run(iconv_t cd, const char* in, std::size_t inBytes, char* out,
-                           std::size_t outBytes) {
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        char* inPtr = const_cast<char*>(in);  // iconv's signature; it does not write input
-        char* outPtr = out;
-        std::size_t inLeft = inBytes;
-        std::size_t outLeft = outBytes;
-        const std::size_t result = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-        if (result != 0 || inLeft != 0) {
-            return 0;
-        }
-        // Flush any shift state so the next call starts clean (a no-op for CP936).
-        if (iconv(cd, nullptr, nullptr, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) {
-            return 0;
-        }
-        return outBytes - outLeft;
-    }
-
-    iconv_t encoder_;
-    iconv_t decoder_;
-};
-
-#endif
+using detail::IsScalar;
+using detail::IsSurrogate;
+using detail::REPLACEMENT;
 
 // One codec per thread: iconv descriptors carry state and must not be shared.
 class Cp936 {
@@ -206,7 +68,7 @@ class Cp936 {
     }
 
   private:
-    Backend backend_;
+    Cp936Backend backend_;
 };
 
 void AppendUtf16(std::u16string& out, char32_t cp) {
@@ -326,6 +188,14 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
     return out;
 }
 
+std::size_t Utf16PrefixLength(std::u16string_view utf16, std::size_t maxUnits) {
+    std::size_t n = std::min(utf16.size(), maxUnits);
+    if (n > 0 && utf16[n - 1] >= 0xD800 && utf16[n - 1] <= 0xDBFF) {
+        --n;
+    }
+    return n;
+}
+
 bool IsAnsiEncodable(char32_t cp) {
     char bytes[2];
     return Cp936::ForThisThread().encode(cp, bytes) != 0;
@@ -339,14 +209,10 @@ void WideToUtf16(const wchar_t* src, char16_t* dst, std::size_t units) {
     if (src != nullptr) {
         const std::size_t room = units - 1;  // keep one unit for the terminator
         if constexpr (sizeof(wchar_t) == 2) {
-            // Already UTF-16: copy units, but never keep half of a pair at the end.
-            for (std::size_t i = 0; src[i] != 0 && written < room; ++i) {
-                const auto unit = static_cast<char16_t>(src[i]);
-                if (unit >= 0xD800 && unit <= 0xDBFF && written + 1 >= room) {
-                    break;
-                }
-                dst[written++] = unit;
-            }
+            const std::u16string_view units16(reinterpret_cast<const char16_t*>(src),
+                                              std::wcslen(src));
+            written = Utf16PrefixLength(units16, room);
+            std::copy_n(units16.begin(), written, dst);
         } else {
             for (std::size_t i = 0; src[i] != 0; ++i) {
                 char32_t cp = static_cast<char32_t>(src[i]);

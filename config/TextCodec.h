@@ -21,31 +21,36 @@ inline constexpr std::size_t ANSI_CONVERSION_BUFFER = 128;
 // Like WideCharToMultiByte(CP_ACP, 0, src, -1, dst, dstBytes, NULL, NULL): reads at most
 // `srcUnits` units of `src`, stopping at the first zero unit (a missing terminator is not
 // an error), and returns at most dstBytes - 1 bytes, never splitting a double-byte character.
-std::string Utf16ToAnsi(const char16_t* src, std::size_t srcUnits,
-                        std::size_t dstBytes = ANSI_CONVERSION_BUFFER);
+[[nodiscard]] std::string Utf16ToAnsi(const char16_t* src, std::size_t srcUnits,
+                                      std::size_t dstBytes = ANSI_CONVERSION_BUFFER);
 
 // CP936 bytes to UTF-16 (what a chip does with the strings it is sent). Invalid byte
 // sequences become U+FFFD.
-std::u16string AnsiToUtf16(std::string_view ansi);
+[[nodiscard]] std::u16string AnsiToUtf16(std::string_view ansi);
 
 // UTF-8 (what the user typed) to CP936; nullopt if any character cannot be encoded or the
 // input is not valid UTF-8.
-std::optional<std::string> Utf8ToAnsi(std::string_view utf8);
+[[nodiscard]] std::optional<std::string> Utf8ToAnsi(std::string_view utf8);
 
 // CP936 to UTF-8 for display; invalid byte sequences become U+FFFD.
-std::string AnsiToUtf8(std::string_view ansi);
+[[nodiscard]] std::string AnsiToUtf8(std::string_view ansi);
 
 // UTF-8 to CP936 for display (the system's A functions): unencodable characters and
 // invalid UTF-8 become '?'. Never for user input, which Utf8ToAnsi refuses instead.
-std::string Utf8ToAnsiForDisplay(std::string_view utf8);
+[[nodiscard]] std::string Utf8ToAnsiForDisplay(std::string_view utf8);
 
 // Between UTF-8 and UTF-16 (the system's wide functions); invalid UTF-8 and lone
 // surrogates become U+FFFD.
-std::u16string Utf8ToUtf16(std::string_view utf8);
-std::string Utf16ToUtf8(std::u16string_view utf16);
+[[nodiscard]] std::u16string Utf8ToUtf16(std::string_view utf8);
+[[nodiscard]] std::string Utf16ToUtf8(std::u16string_view utf16);
+
+// How many units of `utf16` fit in `maxUnits` without keeping the first half of a surrogate
+// pair whose second half is cut off: min(size, maxUnits), one less when that would end on a
+// high surrogate.
+[[nodiscard]] std::size_t Utf16PrefixLength(std::u16string_view utf16, std::size_t maxUnits);
 
 // True if the one code point `cp` has a CP936 encoding.
-bool IsAnsiEncodable(char32_t cp);
+[[nodiscard]] bool IsAnsiEncodable(char32_t cp);
 
 // Bounded copy of a wide string from the platform (wchar_t is UTF-32 on Linux, UTF-16 on
 // Windows) into a UTF-16 buffer of `units` units, always terminated when units > 0.

@@ -14,7 +14,6 @@ inline constexpr DeviceHandle INVALID_DEVICE_HANDLE = -1;
 
 inline constexpr std::uint32_t DEVICE_PATH_BUFFER_SIZE = 1024;  // bytes, terminator included
 inline constexpr std::uint32_t STRING_BUFFER_UNITS = 64;        // UTF-16 units, terminator included
-inline constexpr std::uint8_t MAX_IDENTITY_STRING_BYTES = 30;
 
 struct Guid {
     std::uint32_t data1;

@@ -9,10 +9,7 @@
 #include "device/DeviceLibrary.h"
 
 #ifdef _WIN32
-// clang-format off
-#include <windows.h>
-#include <dbt.h>  // needs the types of windows.h
-// clang-format on
+#include "config/win32/WinApi.h"
 #else
 namespace kx {
 

@@ -10,12 +10,8 @@
 #include "config/TextCodec.h"
 #include "device/ReportDescriptor.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
 #include <fcntl.h>
 #include <unistd.h>
-#endif
 
 namespace kx {
 
@@ -35,7 +31,6 @@ std::u16string ToUtf16(const wchar_t* wide) {
 }
 
 hid::ReportLengths ReportLengthsOf(const std::string& path) {
-#ifdef __linux__
     // hidraw paths look like /dev/hidrawN; sysfs keeps the node's raw report descriptor.
     const auto slash = path.rfind('/');
     const std::string node = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -53,9 +48,6 @@ hid::ReportLengths ReportLengthsOf(const std::string& path) {
             }
         }
     }
-#else
-    (void)path;
-#endif
     return {FALLBACK_REPORT_LENGTH, FALLBACK_REPORT_LENGTH};
 }
 
@@ -173,22 +165,12 @@ bool HidapiBus::canOpenReadWrite(const char* path) {
     if (path == nullptr) {
         return false;
     }
-#ifdef _WIN32
-    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    CloseHandle(h);
-    return true;
-#else
     const int fd = ::open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return false;
     }
     ::close(fd);
     return true;
-#endif
 }
 
 }  // namespace kx

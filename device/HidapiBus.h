@@ -1,7 +1,7 @@
 #pragma once
-// The system's HID devices through hidapi (the hidraw backend on Linux, hidapi's own
-// backend on Windows). Enumeration, open and the probe reflect the devices present at the
-// moment of each call; nothing is cached.
+// The system's HID devices through hidapi's hidraw backend (Linux; on Windows the maker's
+// library reaches the chips, device/win32/). Enumeration, open and the probe reflect the devices
+// present at the moment of each call; nothing is cached.
 //
 // Create at most one per process: it initialises hidapi and shuts it down on destruction,
 // so it must outlive every connection it opened.
@@ -26,8 +26,7 @@ class HidapiBus : public HidBus {
     std::vector<HidDeviceInfo> enumerate() override;
     // nullptr when hidapi cannot open the path.
     std::unique_ptr<HidConnection> open(const std::string& path) override;
-    // Linux: open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK) succeeds (then closed at once).
-    // Windows: CreateFileA with read/write access, shared read/write, as discovery's probe.
+    // open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK) succeeds (then closed at once).
     bool canOpenReadWrite(const char* path) override;
 };
 

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <thread>
 
+#include "config/TextCodec.h"
 #include "device/LastError.h"
 
 namespace kx {
@@ -32,10 +33,6 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
 
 int ToTimeout(std::uint32_t ms) {
     return static_cast<int>(std::min<std::uint32_t>(ms, INT_MAX));
-}
-
-bool IsHighSurrogate(char16_t u) {
-    return u >= 0xD800 && u <= 0xDBFF;
 }
 
 }  // namespace
@@ -234,8 +231,7 @@ int KxLibrary::KX4701SetDefaultRate(DeviceHandle handle, std::uint8_t baudCode,
     if (dev == nullptr) {
         return 0;
     }
-    const protocol::SerialParams params{baudCode, parityCode, stopBitsCode, dataBitsCode,
-                                        timingByte};
+    const SerialDefaults params{baudCode, parityCode, stopBitsCode, dataBitsCode, timingByte};
     return command(*dev, protocol::EncodeSetDefaultRate(dev->takeSeq(), params)) ? 1 : 0;
 }
 
@@ -354,10 +350,8 @@ int KxLibrary::readString(DeviceHandle handle, HidString which, char16_t* buffer
         SetLastError(ERROR_GEN_FAILURE_CODE);
         return 0;
     }
-    const std::size_t length = std::char_traits<char16_t>::length(buffer);
-    if (length > 0 && IsHighSurrogate(buffer[length - 1])) {
-        buffer[length - 1] = 0;  // half of a pair cut by the bound
-    }
+    const std::u16string_view read(buffer);
+    buffer[text::Utf16PrefixLength(read, read.size())] = 0;  // no half of a pair cut by the bound
     return 1;
 }
 

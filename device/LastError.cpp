@@ -1,24 +1,8 @@
 #include "device/LastError.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
+// Linux: a value of our own per thread (Windows uses the system's, device/win32/LastError.cpp).
 
 namespace kx {
-
-#ifdef _WIN32
-
-// The system's own per-thread value, so that the library's errors and those of CreateFileA
-// and the other system calls are one and the same, as discovery expects.
-void SetLastError(std::uint32_t code) noexcept {
-    ::SetLastError(code);
-}
-std::uint32_t GetLastError() noexcept {
-    return ::GetLastError();
-}
-
-#else
-
 namespace {
 thread_local std::uint32_t tlsLastError = 0;
 }
@@ -29,7 +13,5 @@ void SetLastError(std::uint32_t code) noexcept {
 std::uint32_t GetLastError() noexcept {
     return tlsLastError;
 }
-
-#endif
 
 }  // namespace kx

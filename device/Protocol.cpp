@@ -124,7 +124,7 @@ std::optional<IdentityHeader> DecodeIdentityHeader(std::span<const std::uint8_t>
 }
 
 bool IsValidIdentityHeader(const IdentityHeader& h) {
-    auto okLength = [](std::uint8_t n) { return n >= 1 && n <= MAX_IDENTITY_TEXT; };
+    auto okLength = [](std::uint8_t n) { return n >= 1 && n <= IDENTITY_STRING_MAX_BYTES; };
     return okLength(h.manufacturerLength) && okLength(h.productLength) &&
            okLength(h.serialLength) && h.maxPower >= 1 && h.maxPower <= MAX_POWER_LIMIT;
 }
@@ -149,7 +149,7 @@ Frame EncodeIdentify(std::uint8_t seq) {
     return MakeRequest(Command::Identify, seq, {});
 }
 
-Frame EncodeSetDefaultRate(std::uint8_t seq, const SerialParams& p) {
+Frame EncodeSetDefaultRate(std::uint8_t seq, const SerialDefaults& p) {
     const std::array<std::uint8_t, 5> b{p.baudCode, p.parityCode, p.stopBitsCode, p.dataBitsCode,
                                         p.timingByte};
     return MakeRequest(Command::SetDefaultRate, seq, b);

@@ -13,6 +13,9 @@
 #include <span>
 #include <string_view>
 
+#include "config/IdentityRules.h"
+#include "config/SerialDefaults.h"
+
 namespace kx::protocol {
 
 inline constexpr std::uint8_t REPORT_ID = 0x4B;
@@ -30,10 +33,9 @@ inline constexpr std::uint16_t VENDOR_USAGE = 0x0001;
 inline constexpr std::array<std::uint8_t, 4> IDENTIFY_MAGIC = {'K', 'X', 'C', 'H'};
 inline constexpr std::uint16_t CHIP_FAMILY = 0x4701;
 
-inline constexpr std::uint8_t MAX_IDENTITY_TEXT = 30;                    // bytes per text
-inline constexpr std::size_t MAX_IDENTITY_DATA = 3 * MAX_IDENTITY_TEXT;  // all three texts
-inline constexpr std::size_t MAX_CFG_CHUNK = MAX_REQUEST_PAYLOAD - 1;    // after the offset
-inline constexpr std::uint8_t MAX_POWER_LIMIT = 250;                     // 500 mA in 2 mA units
+inline constexpr std::size_t MAX_IDENTITY_DATA = 3 * IDENTITY_STRING_MAX_BYTES;  // all three texts
+inline constexpr std::size_t MAX_CFG_CHUNK = MAX_REQUEST_PAYLOAD - 1;            // after the offset
+inline constexpr std::uint8_t MAX_POWER_LIMIT = 250;  // 500 mA in 2 mA units
 
 using Frame = std::array<std::uint8_t, REPORT_SIZE>;
 
@@ -57,14 +59,14 @@ enum class Status : std::uint8_t {
     BadValue = 0x07,
 };
 
-bool IsKnownCommand(std::uint8_t cmd);
-bool IsKnownStatus(std::uint8_t status);
+[[nodiscard]] bool IsKnownCommand(std::uint8_t cmd);
+[[nodiscard]] bool IsKnownStatus(std::uint8_t status);
 
 // ---- Host side --------------------------------------------------------------------------
 
 // A request frame, zero-padded to REPORT_SIZE; nullopt when the payload exceeds 60 bytes.
-std::optional<Frame> EncodeRequest(Command cmd, std::uint8_t seq,
-                                   std::span<const std::uint8_t> payload = {});
+[[nodiscard]] std::optional<Frame> EncodeRequest(Command cmd, std::uint8_t seq,
+                                                 std::span<const std::uint8_t> payload = {});
 
 enum class ReplyError {
     None,
@@ -96,7 +98,7 @@ struct ReplyResult {
     bool ok() const { return error == ReplyError::None; }
 };
 
-ReplyResult DecodeReply(const std::uint8_t* data, std::size_t length);
+[[nodiscard]] ReplyResult DecodeReply(const std::uint8_t* data, std::size_t length);
 
 struct ChipInfo {
     std::uint16_t family = 0;
@@ -105,12 +107,7 @@ struct ChipInfo {
 
 // The chip's answer to IDENTIFY, if the reply is an OK IDENTIFY reply with the magic.
 // A different family is still returned; the caller decides what it accepts.
-std::optional<ChipInfo> DecodeIdentify(const Reply& reply);
-
-// The five default serial-line bytes, in the order they travel.
-struct SerialParams {
-    std::uint8_t baudCode = 0, parityCode = 0, stopBitsCode = 0, dataBitsCode = 0, timingByte = 0;
-};
+[[nodiscard]] std::optional<ChipInfo> DecodeIdentify(const Reply& reply);
 
 // What CFG_BEGIN announces: the fixed identity fields and the three text lengths.
 struct IdentityHeader {
@@ -125,24 +122,27 @@ struct IdentityHeader {
 };
 inline constexpr std::size_t IDENTITY_HEADER_SIZE = 8;
 
-std::array<std::uint8_t, IDENTITY_HEADER_SIZE> EncodeIdentityHeader(const IdentityHeader& h);
-std::optional<IdentityHeader> DecodeIdentityHeader(std::span<const std::uint8_t> payload);
+[[nodiscard]] std::array<std::uint8_t, IDENTITY_HEADER_SIZE> EncodeIdentityHeader(
+    const IdentityHeader& h);
+[[nodiscard]] std::optional<IdentityHeader> DecodeIdentityHeader(
+    std::span<const std::uint8_t> payload);
 // Lengths 1..30 each and bMaxPower 1..250: what a chip accepts.
-bool IsValidIdentityHeader(const IdentityHeader& h);
+[[nodiscard]] bool IsValidIdentityHeader(const IdentityHeader& h);
 
 // CRC-16/CCITT-FALSE (poly 0x1021, init 0xFFFF, no reflection, no final xor).
-std::uint16_t Crc16(std::span<const std::uint8_t> bytes, std::uint16_t crc = 0xFFFF);
+[[nodiscard]] std::uint16_t Crc16(std::span<const std::uint8_t> bytes, std::uint16_t crc = 0xFFFF);
 // The commit checksum: CRC over the 8 header bytes, then the concatenated texts.
-std::uint16_t IdentityCrc(const IdentityHeader& h, std::span<const std::uint8_t> data);
+[[nodiscard]] std::uint16_t IdentityCrc(const IdentityHeader& h,
+                                        std::span<const std::uint8_t> data);
 
-Frame EncodeIdentify(std::uint8_t seq);
-Frame EncodeSetDefaultRate(std::uint8_t seq, const SerialParams& p);
-Frame EncodeCfgBegin(std::uint8_t seq, const IdentityHeader& h);
+[[nodiscard]] Frame EncodeIdentify(std::uint8_t seq);
+[[nodiscard]] Frame EncodeSetDefaultRate(std::uint8_t seq, const SerialDefaults& p);
+[[nodiscard]] Frame EncodeCfgBegin(std::uint8_t seq, const IdentityHeader& h);
 // `chunk` is at most MAX_CFG_CHUNK bytes (nullopt otherwise).
-std::optional<Frame> EncodeCfgData(std::uint8_t seq, std::uint8_t offset,
-                                   std::span<const std::uint8_t> chunk);
-Frame EncodeCfgCommit(std::uint8_t seq, std::uint16_t crc);
-Frame EncodeFactoryReset(std::uint8_t seq);
+[[nodiscard]] std::optional<Frame> EncodeCfgData(std::uint8_t seq, std::uint8_t offset,
+                                                 std::span<const std::uint8_t> chunk);
+[[nodiscard]] Frame EncodeCfgCommit(std::uint8_t seq, std::uint16_t crc);
+[[nodiscard]] Frame EncodeFactoryReset(std::uint8_t seq);
 
 // ---- Chip side --------------------------------------------------------------------------
 
@@ -169,14 +169,14 @@ struct RequestResult {
     bool ok() const { return error == RequestError::None; }
 };
 
-RequestResult DecodeRequest(const std::uint8_t* data, std::size_t length);
+[[nodiscard]] RequestResult DecodeRequest(const std::uint8_t* data, std::size_t length);
 
 // A reply frame; payloads beyond 59 bytes are cut (the chip never builds one).
-Frame EncodeReply(std::uint8_t cmd, std::uint8_t seq, Status status,
-                  std::span<const std::uint8_t> payload = {});
-Frame EncodeIdentifyReply(std::uint8_t seq, const ChipInfo& info);
+[[nodiscard]] Frame EncodeReply(std::uint8_t cmd, std::uint8_t seq, Status status,
+                                std::span<const std::uint8_t> payload = {});
+[[nodiscard]] Frame EncodeIdentifyReply(std::uint8_t seq, const ChipInfo& info);
 
 // For messages and logs in tests.
-std::string_view StatusName(Status s);
+[[nodiscard]] std::string_view StatusName(Status s);
 
 }  // namespace kx::protocol

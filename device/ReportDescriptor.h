@@ -17,6 +17,7 @@ struct ReportLengths {
 
 // nullopt when the descriptor is malformed (an item running past the end, a Pop without a
 // Push, sizes beyond any real report).
-std::optional<ReportLengths> ParseReportLengths(std::span<const std::uint8_t> descriptor);
+[[nodiscard]] std::optional<ReportLengths> ParseReportLengths(
+    std::span<const std::uint8_t> descriptor);
 
 }  // namespace kx::hid

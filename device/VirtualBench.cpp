@@ -16,14 +16,10 @@ constexpr std::uint16_t PLAIN_VID = 0x046D;
 constexpr std::uint16_t PLAIN_PID = 0xC31C;
 constexpr std::uint16_t GENERIC_DESKTOP_PAGE = 0x0001;
 constexpr std::uint16_t KEYBOARD_USAGE = 0x0006;
-constexpr std::uint32_t DEVICE_NOTIFY_ALL_INTERFACE_CLASSES_FLAG = 4;
 
 // Copies at most units - 1 units and terminates; a surrogate pair cut by the bound is dropped.
 void CopyBounded(const std::u16string& text, char16_t* buffer, std::size_t units) {
-    std::size_t n = std::min(text.size(), units - 1);
-    if (n > 0 && n < text.size() && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) {
-        --n;
-    }
+    const std::size_t n = text::Utf16PrefixLength(text, units - 1);
     std::copy_n(text.begin(), n, buffer);
     buffer[n] = 0;
 }
@@ -251,14 +247,7 @@ std::optional<DeviceSnapshot> VirtualBench::device(int id) const {
 }
 
 void VirtualBench::deliver(std::uint32_t event, const void* data) {
-    const auto registrations = sinks_;
-    for (const Registration& r : registrations) {
-        const bool stillRegistered = std::any_of(
-            sinks_.begin(), sinks_.end(), [&](const Registration& x) { return x.sink == r.sink; });
-        if (stillRegistered) {
-            r.sink->deliverDeviceChange(event, data);
-        }
-    }
+    registry_.deliverToAll(event, data);
 }
 
 std::vector<HidDeviceInfo> VirtualBench::enumerate() {
@@ -312,20 +301,15 @@ bool VirtualBench::canOpenReadWrite(const char* path) {
 bool VirtualBench::registerDeviceNotification(DeviceChangeSink* sink,
                                               const DEV_BROADCAST_DEVICEINTERFACE_A* filter,
                                               std::uint32_t flags) {
-    if (registrationFails_ || sink == nullptr || filter == nullptr ||
-        filter->dbcc_size < sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) ||
-        filter->dbcc_devicetype != DBT_DEVTYP_DEVICEINTERFACE ||
-        (flags & ~DEVICE_NOTIFY_ALL_INTERFACE_CLASSES_FLAG) != DEVICE_NOTIFY_WINDOW_HANDLE) {
+    if (registrationFails_ || !NotificationRegistry::IsValidRequest(sink, filter, flags)) {
         return false;
     }
-    unregister(sink);
-    sinks_.push_back(
-        {sink, ClassGuidOf(*filter), (flags & DEVICE_NOTIFY_ALL_INTERFACE_CLASSES_FLAG) != 0});
+    registry_.add(sink, *filter, flags);
     return true;
 }
 
 void VirtualBench::unregister(DeviceChangeSink* sink) {
-    std::erase_if(sinks_, [sink](const Registration& r) { return r.sink == sink; });
+    registry_.remove(sink);
 }
 
 VirtualBench::Device* VirtualBench::find(int id) {
@@ -361,14 +345,7 @@ void VirtualBench::broadcast(std::uint32_t event) {
     record.dbcc_size = sizeof(DEV_BROADCAST_DEVICEINTERFACE_A);
     record.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     SetClassGuid(record, HID_CLASS_GUID);
-    const auto registrations = sinks_;
-    for (const Registration& r : registrations) {
-        const bool stillRegistered = std::any_of(
-            sinks_.begin(), sinks_.end(), [&](const Registration& x) { return x.sink == r.sink; });
-        if (stillRegistered && (r.allClasses || r.classGuid == HID_CLASS_GUID)) {
-            r.sink->deliverDeviceChange(event, &record);
-        }
-    }
+    registry_.deliver(event, record);
 }
 
 void VirtualBench::changed() {

@@ -19,6 +19,7 @@
 
 #include "device/DeviceNotify.h"
 #include "device/HidBus.h"
+#include "device/NotificationRegistry.h"
 #include "device/VirtualChip.h"
 
 namespace kx::bench {
@@ -42,7 +43,7 @@ struct DeviceSnapshot {
     bool isChip = false;
     bool held = false;
     ChipIdentity identity;  // for a plain device: its strings and ids
-    SerialSettings serial;
+    SerialDefaults serial = FACTORY_SERIAL_DEFAULTS;
     std::uint64_t reportsReceived = 0;  // feature reports the device received (SET)
 };
 
@@ -77,15 +78,15 @@ class VirtualBench : public HidBus, public DeviceNotificationSource {
     // Called after any plug/unplug/hold/stored-settings change.
     void setChangeListener(std::function<void()> listener) { listener_ = std::move(listener); }
     // Number of sinks registered now.
-    std::size_t sinkCount() const { return sinks_.size(); }
+    std::size_t sinkCount() const { return registry_.size(); }
 
     // HidBus
     std::vector<HidDeviceInfo> enumerate() override;
     std::unique_ptr<HidConnection> open(const std::string& path) override;
     // DeviceProbe
     bool canOpenReadWrite(const char* path) override;
-    // DeviceNotificationSource: accepts a filter of size >= 32, type 5, and flags 0 (window
-    // handle) or 4 (all interface classes); delivers only the HID class unless flag 4.
+    // DeviceNotificationSource: the registration rules of NotificationRegistry; every
+    // device here is of the HID class.
     bool registerDeviceNotification(DeviceChangeSink* sink,
                                     const DEV_BROADCAST_DEVICEINTERFACE_A* filter,
                                     std::uint32_t flags) override;
@@ -115,12 +116,7 @@ class VirtualBench : public HidBus, public DeviceNotificationSource {
     int nextId_ = 1;
     std::uint64_t enumerations_ = 0;
     bool registrationFails_ = false;
-    struct Registration {
-        DeviceChangeSink* sink;
-        Guid classGuid;
-        bool allClasses;
-    };
-    std::vector<Registration> sinks_;
+    NotificationRegistry registry_;
     std::function<void()> listener_;
 };
 

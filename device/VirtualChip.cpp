@@ -128,7 +128,7 @@ Status VirtualChip::handle(const protocol::Request& req, std::vector<std::uint8_
             }
             staging_ = false;
             identity_ = factory_;
-            serial_ = {};
+            serial_ = FACTORY_SERIAL_DEFAULTS;
             storedChanged();
             return Status::Ok;
         case Command::Identify:

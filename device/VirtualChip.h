@@ -10,24 +10,25 @@
 #include <string>
 #include <vector>
 
+#include "config/IdentityRules.h"
+#include "config/SerialDefaults.h"
 #include "device/Protocol.h"
 
 namespace kx::bench {
 
-// The USB identity a chip stores. Texts are CP936 bytes, as the host sends them.
+// The USB identity a chip stores. Texts are CP936 bytes, as the host sends them. A new chip
+// carries what the dialog writes for unchecked items: the tool's defaults are the chip's
+// factory identity by design.
 struct ChipIdentity {
-    std::uint16_t vid = 0x3C5B, pid = 0xB207, version = 0x0100;
-    std::string manufacturer = "KX-CHIPS", product = "HID To Serial", serial = "12345678";
-    std::uint8_t maxPower = 50;
+    std::uint16_t vid = DEFAULT_VID, pid = DEFAULT_PID, version = 0x0100;
+    std::string manufacturer{DEFAULT_MANUFACTURER}, product{DEFAULT_PRODUCT},
+        serial{DEFAULT_SERIAL};
+    std::uint8_t maxPower = IDENTITY_MAX_POWER;
     friend bool operator==(const ChipIdentity&, const ChipIdentity&) = default;
 };
 
-// The stored default serial-line parameters (the five bytes of SET_DEFAULT_RATE).
-struct SerialSettings {
-    std::uint8_t baudCode = 6, parityCode = 4, stopBitsCode = 1, dataBitsCode = 4,
-                 timingByte = 0x40;
-    friend bool operator==(const SerialSettings&, const SerialSettings&) = default;
-};
+// The chip ships with the serial defaults the dialog starts with, by design.
+inline constexpr SerialDefaults FACTORY_SERIAL_DEFAULTS = INITIAL_SERIAL_DEFAULTS;
 
 inline constexpr std::uint16_t VIRTUAL_FIRMWARE = 0x0100;
 
@@ -45,7 +46,7 @@ class VirtualChip {
     int reply(std::uint8_t* data, std::size_t length);
 
     const ChipIdentity& identity() const { return identity_; }
-    const SerialSettings& serial() const { return serial_; }
+    const SerialDefaults& serial() const { return serial_; }
 
     // Fault knobs the bench sets: answer every write with REFUSED; answer BUSY this many
     // times before each final reply.
@@ -66,7 +67,7 @@ class VirtualChip {
 
     ChipIdentity identity_;
     ChipIdentity factory_;
-    SerialSettings serial_;
+    SerialDefaults serial_ = FACTORY_SERIAL_DEFAULTS;
 
     bool staging_ = false;
     protocol::IdentityHeader stagedHeader_;

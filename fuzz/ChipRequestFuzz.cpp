@@ -23,14 +23,14 @@ namespace proto = kx::protocol;
 using bench::ChipIdentity;
 
 bool ValidText(const std::string& s) {
-    return !s.empty() && s.size() <= proto::MAX_IDENTITY_TEXT;
+    return !s.empty() && s.size() <= IDENTITY_STRING_MAX_BYTES;
 }
 
 void CheckStored(const bench::VirtualChip& chip) {
     const ChipIdentity& id = chip.identity();
     KX_FUZZ_CHECK(ValidText(id.manufacturer) && ValidText(id.product) && ValidText(id.serial));
     KX_FUZZ_CHECK(id.maxPower >= 1 && id.maxPower <= proto::MAX_POWER_LIMIT);
-    const bench::SerialSettings& s = chip.serial();
+    const SerialDefaults& s = chip.serial();
     KX_FUZZ_CHECK(s.baudCode >= 1 && s.baudCode <= 13);
     KX_FUZZ_CHECK(s.parityCode >= 1 && s.parityCode <= 4);
     KX_FUZZ_CHECK(s.stopBitsCode >= 1 && s.stopBitsCode <= 2);

@@ -10,7 +10,8 @@
 #include "config/IdentityRules.h"
 #include "config/StatusTexts.h"
 #include "config/TextCodec.h"
-#include "device/LastError.h"
+#include "device/DevicePath.h"
+#include "device/Discovery.h"
 #include "ui/ControlIds.h"
 #include "ui/MessageTable.h"
 
@@ -48,38 +49,6 @@ int ParameterListControl(ParameterList list) {
     }
     return IDC_BAUD_COMBO;
 }
-
-// Device paths are the library's 8-bit texts: UTF-8 here, the ANSI code page (CP936) on
-// Windows, where the window operations' UTF-8 must be converted both ways.
-#ifdef _WIN32
-std::string PathToUtf8(const char* path) {
-    return text::AnsiToUtf8(path);
-}
-std::string PathFromUtf8(const std::string& utf8) {
-    return text::Utf8ToAnsi(utf8).value_or(std::string());
-}
-// CharUpperBuffA: knows the ANSI code page's double-byte characters, whose second bytes
-// may look like lower-case letters.
-void UpperCaseInPlace(char* path, std::size_t length) {
-    CharUpperBuffA(path, static_cast<DWORD>(length));
-}
-#else
-std::string PathToUtf8(const char* path) {
-    return path;
-}
-std::string PathFromUtf8(const std::string& utf8) {
-    return utf8;
-}
-// CharUpperBuffA over the whole path. Only ASCII letters change: the bytes of multibyte
-// characters in UTF-8 are all above 0x7F.
-void UpperCaseInPlace(char* text, std::size_t length) {
-    for (std::size_t i = 0; i < length; ++i) {
-        if (text[i] >= 'a' && text[i] <= 'z') {
-            text[i] = static_cast<char>(text[i] - 'a' + 'A');
-        }
-    }
-}
-#endif
 
 std::uint8_t ByteLength(const std::string& text) {
     // The identity rules have already limited each text to 30 bytes.
@@ -198,20 +167,10 @@ void CConfigDlg::RefreshDeviceList() {
     // Each hit goes to the top of the list, so the list ends in reverse discovery order.
     // The hits are gathered and put in with one insertion: one at a time costs a combo
     // box quadratic time on machines with many devices, for the same resulting list.
-    std::vector<std::string> found;
-    kx::SetLastError(0);
-    for (std::int32_t index = 0;
-         kx::GetLastError() != ERROR_NO_MORE_ITEMS && index < DEVICE_INDEX_LIMIT; ++index) {
-        std::array<char, DEVICE_PATH_BUFFER_SIZE> path{};
-        if (m_library.KX4701GetDevicePath(index, path.data(), DEVICE_PATH_BUFFER_SIZE) == 0) {
-            continue;
-        }
-        path.back() = '\0';  // a library that fills the whole buffer cannot overrun it
-        if (!m_probe.canOpenReadWrite(path.data())) {
-            continue;
-        }
-        UpperCaseInPlace(path.data(), std::strlen(path.data()));
-        found.push_back(PathToUtf8(path.data()));
+    std::vector<std::string> found = DiscoverOpenablePaths(m_library, m_probe);
+    for (std::string& path : found) {
+        UpperCaseDevicePath(path.data(), path.size());
+        path = DevicePathToUtf8(path);
     }
     if (!found.empty()) {
         std::reverse(found.begin(), found.end());
@@ -342,7 +301,7 @@ void CConfigDlg::OnOpenButton() {
         ShowStatus(st::DEVICE_ALREADY_OPEN);
         return;
     }
-    const std::string path = PathFromUtf8(m_ops.GetLBText(IDC_DEVICE_COMBO, selection));
+    const std::string path = DevicePathFromUtf8(m_ops.GetLBText(IDC_DEVICE_COMBO, selection));
     m_hDevice = m_library.KX4701OpenDevicePath(path.c_str());
     if (m_hDevice == INVALID_DEVICE_HANDLE) {
         ShowStatus(st::OPEN_FAILED);

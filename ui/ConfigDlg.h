@@ -36,10 +36,6 @@ class CConfigDlg : public kx::DeviceChangeSink {
     CConfigDlg(const CConfigDlg&) = delete;
     CConfigDlg& operator=(const CConfigDlg&) = delete;
 
-    // A library that never reports the end of its list cannot keep the dialog in
-    // discovery forever: discovery asks for at most this many indexes.
-    static constexpr std::int32_t DEVICE_INDEX_LIMIT = 4096;
-
     // The window operations the handlers use.
     kx::ui::WindowOps& Ops() { return m_ops; }
 

@@ -45,7 +45,7 @@ struct DluRect {
 };
 
 struct ControlTemplate {
-    int id;            // kx::IDC_STATIC_ID (-1) for controls without identifier
+    int id;            // IDC_STATIC_ID (-1) for controls without identifier
     const char* name;  // IDC_ name, or "" for controls without identifier
     ControlKind kind;
     const char* caption;  // UTF-8

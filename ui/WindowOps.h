@@ -18,21 +18,6 @@
 #include <string_view>
 #include <vector>
 
-#ifdef _WIN32
-// The system headers define several of the operation names as macros; the layer keeps its
-// names, whichever header comes first.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#undef GetWindowText
-#undef LoadIcon
-#undef LoadString
-#undef MessageBox
-#undef PostMessage
-#undef SetWindowText
-#endif
-
 namespace kx::ui {
 
 // An icon as the toolkit holds it (HICON, or a QIcon the Qt operations own). Valid as long

@@ -1,7 +1,7 @@
 // KX4701SetCfg for Windows: the configuration tool over the maker's KX4701DLL.DLL, which
 // must lie beside the program.
 
-#include <windows.h>
+#include "config/win32/WinApi.h"
 
 #include "app/win32/ConfigApp.h"
 #include "config/TextCodec.h"

@@ -34,8 +34,8 @@ class UdevMonitorSource final : public UeventSource {
   public:
     // nullptr when libudev cannot create, filter or enable the monitor; `error` (if given)
     // then says which step failed and why.
-    static std::unique_ptr<UdevMonitorSource> create(UeventOrigin origin,
-                                                     std::string* error = nullptr);
+    [[nodiscard]] static std::unique_ptr<UdevMonitorSource> create(UeventOrigin origin,
+                                                                   std::string* error = nullptr);
     ~UdevMonitorSource() override;
     UdevMonitorSource(const UdevMonitorSource&) = delete;
     UdevMonitorSource& operator=(const UdevMonitorSource&) = delete;

@@ -51,6 +51,6 @@ struct DeviceNotification {
 // device node (or by the sysname when the node is unknown). Everything else gives nothing:
 // other actions (change, bind, unbind, move, online, offline), other subsystems, and
 // events that lack the action, the subsystem or both names.
-std::optional<DeviceNotification> TranslateUevent(const Uevent& uevent);
+[[nodiscard]] std::optional<DeviceNotification> TranslateUevent(const Uevent& uevent);
 
 }  // namespace kx::hotplug

@@ -1,4 +1,3 @@
-#ifdef _WIN32
 
 #include "device/hotplug/Win32NotificationSource.h"
 
@@ -35,5 +34,3 @@ void Win32NotificationSource::unregister(DeviceChangeSink* sink) {
 }
 
 }  // namespace kx::hotplug
-
-#endif  // _WIN32

@@ -3,8 +3,6 @@
 // then sends WM_DEVICECHANGE to that window, and the window passes each one to its sink
 // (DeviceChangeSink::deliverDeviceChange); this class only registers and unregisters.
 
-#ifdef _WIN32
-
 #include <map>
 
 #include "device/DeviceNotify.h"
@@ -32,5 +30,3 @@ class Win32NotificationSource final : public DeviceNotificationSource {
 };
 
 }  // namespace kx::hotplug
-
-#endif  // _WIN32

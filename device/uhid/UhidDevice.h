@@ -29,7 +29,7 @@ const std::vector<std::uint8_t>& KeyboardReportDescriptor();
 struct DeviceState {
     DeviceKind kind = DeviceKind::Chip;
     bench::ChipIdentity identity;  // a keyboard: its ids and name (as product)
-    bench::SerialSettings serial;  // a keyboard: unused
+    SerialDefaults serial = bench::FACTORY_SERIAL_DEFAULTS;  // a keyboard: unused
     std::uint64_t setReports = 0;  // SET_REPORT requests the kernel passed on
     std::uint64_t getReports = 0;  // GET_REPORT requests the kernel passed on
 };
@@ -40,11 +40,11 @@ class UhidDevice {
     // the unique id) and stores what the host writes; a factory reset restores the default
     // ChipIdentity. nullptr when /dev/uhid cannot be opened or the kernel refuses the
     // device; `error` (if given) then says which step failed and why.
-    static std::unique_ptr<UhidDevice> createChip(const bench::ChipIdentity& identity,
-                                                  std::string* error = nullptr);
+    [[nodiscard]] static std::unique_ptr<UhidDevice> createChip(const bench::ChipIdentity& identity,
+                                                                std::string* error = nullptr);
     // A keyboard (VID 046D, PID C31C) named `name`; it fails every feature report.
-    static std::unique_ptr<UhidDevice> createKeyboard(const std::string& name,
-                                                      std::string* error = nullptr);
+    [[nodiscard]] static std::unique_ptr<UhidDevice> createKeyboard(const std::string& name,
+                                                                    std::string* error = nullptr);
 
     // Destroys the kernel device (its hidraw node goes away) and stops the thread.
     ~UhidDevice();
@@ -64,8 +64,9 @@ class UhidDevice {
 
   private:
     UhidDevice(int fd, DeviceKind kind, const bench::ChipIdentity& identity, std::string phys);
-    static std::unique_ptr<UhidDevice> create(DeviceKind kind, const bench::ChipIdentity& identity,
-                                              std::string* error);
+    [[nodiscard]] static std::unique_ptr<UhidDevice> create(DeviceKind kind,
+                                                            const bench::ChipIdentity& identity,
+                                                            std::string* error);
     void run();
     void handleEvent();
     bool write(const void* event, std::size_t size);

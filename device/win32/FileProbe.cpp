@@ -1,6 +1,6 @@
 #include "device/win32/FileProbe.h"
 
-#include <windows.h>
+#include "config/win32/WinApi.h"
 
 namespace kx::win32 {
 

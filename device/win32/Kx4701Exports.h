@@ -6,7 +6,7 @@
 // On 32-bit x86 every argument takes a full stack slot, so the byte and 16-bit arguments
 // are passed exactly as the maker's 32-bit library receives them.
 
-#include <windows.h>
+#include "config/win32/WinApi.h"
 
 #include <array>
 #include <cstddef>

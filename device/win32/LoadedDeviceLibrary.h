@@ -6,7 +6,7 @@
 // library but a failure that names it, so the program can say so and end before any
 // device is touched.
 
-#include <windows.h>
+#include "config/win32/WinApi.h"
 
 #include <array>
 #include <cstdint>
@@ -35,10 +35,10 @@ struct LoadResult {
 class LoadedDeviceLibrary final : public DeviceLibrary {
   public:
     // Loads `file` with LoadLibraryA (a bare name is searched for the system's way).
-    static LoadResult Load(const std::string& file);
+    [[nodiscard]] static LoadResult Load(const std::string& file);
     // Loads KX4701DLL.DLL from the folder of the running program only, never from the
     // current folder or the search path, so no other file of that name can stand in for it.
-    static LoadResult LoadBesideProgram();
+    [[nodiscard]] static LoadResult LoadBesideProgram();
 
     ~LoadedDeviceLibrary() override;  // unloads the DLL: every handle must be closed by then
     LoadedDeviceLibrary(const LoadedDeviceLibrary&) = delete;

@@ -15,7 +15,6 @@ namespace kx::testing {
 namespace {
 
 using bench::ChipIdentity;
-using bench::SerialSettings;
 
 #define REQUIRE_RIG()                                                                    \
     if (this->backend.rig() == nullptr) {                                                \
@@ -174,7 +173,7 @@ TYPED_TEST(LibraryConformance, WritesAreCheckedStoredReadBackAndResetUntilTheChi
     EXPECT_TRUE(lib.KX4701SetDefaultRate(h, 13, 2, 2, 3, 0x30));
     EXPECT_TRUE(
         FailsWith(lib.KX4701SetDefaultRate(h, 14, 2, 2, 3, 0x30), ERROR_INVALID_PARAMETER_CODE));
-    EXPECT_EQ(rig.device(id)->serial, (SerialSettings{13, 2, 2, 3, 0x30}));
+    EXPECT_EQ(rig.device(id)->serial, (SerialDefaults{13, 2, 2, 3, 0x30}));
     for (const ChipIdentity& identity : {LONGEST, NEW_IDENTITY}) {
         ASSERT_TRUE(this->writeIdentity(h, identity));
         EXPECT_EQ(rig.device(id)->identity, identity);
@@ -193,7 +192,7 @@ TYPED_TEST(LibraryConformance, WritesAreCheckedStoredReadBackAndResetUntilTheChi
     EXPECT_EQ(this->read(h, &KxLibrary::KX4701GetSerialNumberString), u"SN-0001");
     ASSERT_TRUE(lib.KX4701ResetToDefault(h));
     EXPECT_EQ(rig.device(id)->identity, ChipIdentity{});
-    EXPECT_EQ(rig.device(id)->serial, SerialSettings{});
+    EXPECT_EQ(rig.device(id)->serial, bench::FACTORY_SERIAL_DEFAULTS);
     // Gone and back: a new arrival, the old handle stays dead. A fresh handle, since hidapi
     // answers string reads of a handle from what it read while the device was there.
     lib.KX4701CloseDevice(h);

@@ -15,7 +15,8 @@ namespace kx::uitest {
 namespace {
 
 const bench::ChipIdentity OLD_IDENTITY{0x1111, 0x2222, 0x0100, "Old maker", "Old product", "OLD-1"};
-using Stored = std::pair<bench::ChipIdentity, bench::SerialSettings>;
+using Stored = std::pair<bench::ChipIdentity, SerialDefaults>;
+constexpr SerialDefaults FACTORY = bench::FACTORY_SERIAL_DEFAULTS;
 
 class Reliability : public DialogTest {
   protected:
@@ -50,9 +51,9 @@ TEST_F(Reliability, EveryWriteCutAfterEachReportLeavesOldOrNewAndACleanDialog) {
                     {{IDC_VID_CHECK, IDC_PID_CHECK, IDC_VID_EDIT, IDC_PID_EDIT, IDC_MANUF_EDIT,
                       IDC_PRODUCT_EDIT, IDC_SERIAL_EDIT},
                      {"", "", "a1b2", "C3D4", "Maker", p30, s30},
-                     {{0xA1B2, 0xC3D4, 0x0100, "Maker", p30, s30}, {}}},
-                    {{}, {}, {}}};
-    const Stored old{OLD_IDENTITY, {}};
+                     {{0xA1B2, 0xC3D4, 0x0100, "Maker", p30, s30}, FACTORY}},
+                    {{}, {}, {{}, FACTORY}}};
+    const Stored old{OLD_IDENTITY, FACTORY};
     int injected = 0;
     Start();
     for (std::size_t c = 0; c < std::size(commands); ++c) {

@@ -7,6 +7,7 @@
 
 #include "UiTestSupport.h"
 #include "config/TextCodec.h"
+#include "device/Discovery.h"
 #include "ui/MessageTable.h"
 
 namespace kx::uitest {
@@ -62,7 +63,7 @@ TEST_F(Dialog, RegistrationFailureStopsInitialisation) {
 TEST_F(Dialog, ALibraryThatNeverEndsItsListCannotHangTheDialog) {
     library.endlessList = true;
     Start();
-    EXPECT_EQ(library.pathCalls, CConfigDlg::DEVICE_INDEX_LIMIT);
+    EXPECT_EQ(library.pathCalls, DEVICE_INDEX_LIMIT);
     EXPECT_EQ(ops().GetCount(IDC_DEVICE_COMBO), 0);
 }
 
@@ -181,7 +182,7 @@ TEST_F(Writes, SerialDefaultsFollowTheUsersChoicesAndFactoryResetRestoresTheChip
     ops().SetCurSel(IDC_BAUD_COMBO, 12);  // the program's selection is no user choice
     Click(IDC_SET_RATE_BUTTON);
     EXPECT_EQ(status(), "操作状态:设置默认串口参数成功!");
-    EXPECT_EQ(StoredSerial(chip), (bench::SerialSettings{13, 2, 2, 3, 0x30}));
+    EXPECT_EQ(StoredSerial(chip), (SerialDefaults{13, 2, 2, 3, 0x30}));
     Click(IDC_FACTORY_BUTTON);
     EXPECT_EQ(status(), "操作状态:恢复出厂设置成功!");
     EXPECT_EQ(StoredIdentity(chip), bench::ChipIdentity{});

@@ -177,7 +177,7 @@ class DialogTest : public ::testing::Test {
         ASSERT_EQ(status(), "操作状态:打开设备成功!");
     }
 
-    bench::SerialSettings StoredSerial(int id) { return bench.device(id)->serial; }
+    SerialDefaults StoredSerial(int id) { return bench.device(id)->serial; }
     bench::ChipIdentity StoredIdentity(int id) { return bench.device(id)->identity; }
 };
 

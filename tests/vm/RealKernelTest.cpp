@@ -22,7 +22,6 @@ namespace kx::uitest {
 namespace {
 
 using bench::ChipIdentity;
-using bench::SerialSettings;
 
 constexpr int NODE_WAIT_MS = 5000;
 constexpr int EVENT_WAIT_MS = 10000;
@@ -143,7 +142,7 @@ TEST_F(RealKernel, DialogCommandsReachTheChipAndNeverTheKeyboard) {
     Choose(IDC_PARITY_COMBO, "偶校验");
     Click(IDC_SET_RATE_BUTTON);
     EXPECT_EQ(status(), "操作状态:设置默认串口参数成功!");
-    EXPECT_EQ(chip.device->state().serial, (SerialSettings{13, 2, 1, 4, 0x30}));
+    EXPECT_EQ(chip.device->state().serial, (SerialDefaults{13, 2, 1, 4, 0x30}));
 
     // uhid devices carry no manufacturer string: its box is unticked, so the default goes.
     Click(IDC_MANUF_CHECK);
@@ -162,7 +161,7 @@ TEST_F(RealKernel, DialogCommandsReachTheChipAndNeverTheKeyboard) {
     Click(IDC_FACTORY_BUTTON);
     EXPECT_EQ(status(), "操作状态:恢复出厂设置成功!");
     EXPECT_EQ(chip.device->state().identity, ChipIdentity{});
-    EXPECT_EQ(chip.device->state().serial, SerialSettings{});
+    EXPECT_EQ(chip.device->state().serial, bench::FACTORY_SERIAL_DEFAULTS);
 
     Click(IDC_OPEN_BUTTON);  // close
     OpenNode(keyboard.node);

@@ -1,7 +1,7 @@
 // The Windows build under wine, over our stand-in KX4701DLL.DLL beside the test program: the
 // loader, the open probe, and the real dialog from the program's resource script.
 
-#include <windows.h>
+#include "config/win32/WinApi.h"
 
 #include <gtest/gtest.h>
 

@@ -16,11 +16,11 @@
 #include <QStyle>
 #include <QValidator>
 
-#include "app/AboutDlg.h"
 #include "config/TextCodec.h"
 #include "res/AppIcon.h"
 #include "ui/ControlIds.h"
 #include "ui/MessageTable.h"
+#include "ui/qt/AboutDlg.h"
 #include "ui/qt/QtDialogBuilder.h"
 
 namespace kx::ui {

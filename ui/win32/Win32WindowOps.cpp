@@ -4,8 +4,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "app/win32/AboutDlg.h"
 #include "config/TextCodec.h"
+#include "ui/win32/AboutDlg.h"
 
 namespace kx::ui {
 namespace {

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "config/win32/WinApi.h"
 #include "ui/WindowOps.h"
 
 namespace kx::ui {

@@ -9,7 +9,7 @@
 // Plugging and unplugging tell every window of the calling thread with WM_DEVICECHANGE, as
 // the system tells the windows registered for HID interfaces.
 
-#include <windows.h>
+#include "config/win32/WinApi.h"
 
 namespace kx::win32 {
 

@@ -2,7 +2,7 @@
 // library and the virtual chip bench (the same chip logic as the Linux bench program), plus
 // the bench controls of BenchControls.h. Nothing of it reaches any hardware.
 
-#include <windows.h>
+#include "config/win32/WinApi.h"
 
 #include <cstring>
 #include <mutex>

@@ -11,8 +11,8 @@
 
 #include <valgrind/callgrind.h>
 
-#include "bench/BenchSupport.h"
 #include "config/StatusTexts.h"
+#include "perf/PerfSupport.h"
 #include "ui/ControlIds.h"
 #include "ui/qt/QtConfigDialog.h"
 
@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     int qtArgc = 1;
-    kx::perf::BenchApplication(qtArgc, argv);
+    kx::perf::PerfApplication(qtArgc, argv);
 
     if (devices > 0) {
         kx::perf::DialogRig rig(devices);
@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     Measure(rig, [](kx::perf::DialogRig& r) { r.dialog().OnSetConfig(); });
-    const std::string status = rig.dialog().Ops().WindowText(kx::IDC_STATUS);
+    const std::string status = rig.dialog().Ops().WindowText(IDC_STATUS);
     const bool succeeded = status == kx::status::FormatStatus(kx::status::SET_CONFIG_SUCCEEDED);
     if (!succeeded) {
         std::fprintf(stderr, "the identity write failed: %s\n", status.c_str());

@@ -13,7 +13,7 @@
 #include <QPushButton>
 #include <QString>
 
-#include "bench/FirstPaint.h"
+#include "perf/FirstPaint.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // The about box on Windows: template IDD_ABOUTBOX (100) of the program's resources, with no
 // handlers or data of its own; OK (Enter) and Escape close it.
 
-#include <windows.h>
+#include "config/win32/WinApi.h"
 
 class CAboutDlg {
   public:

@@ -6,9 +6,9 @@
 #include <QApplication>
 
 #include "app/ConfigApp.h"
-#include "bench/FirstPaint.h"
 #include "device/SystemDevices.h"
 #include "device/hotplug/UdevNotificationSource.h"
+#include "perf/FirstPaint.h"
 #include "ui/qt/QtConfigDialog.h"
 
 int main(int argc, char** argv) {

@@ -51,7 +51,7 @@ class CountingBus : public HidBus {
 
 // The application object the benches need for widgets, on the offscreen platform unless
 // the caller chose one. Created once per process; never destroyed before exit.
-QApplication& BenchApplication(int& argc, char** argv);
+QApplication& PerfApplication(int& argc, char** argv);
 
 // The dialog as the program runs it, over `chips` virtual KX4701 chips: shown (so that
 // initialisation and the first refresh have run) and with the event queue drained. The

@@ -1,4 +1,4 @@
-#include "app/win32/AboutDlg.h"
+#include "ui/win32/AboutDlg.h"
 
 #include "ui/ControlIds.h"
 
@@ -20,6 +20,6 @@ INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM /*lP
 }  // namespace
 
 INT_PTR CAboutDlg::DoModal() {
-    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kx::IDD_ABOUTBOX), m_parent,
+    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_ABOUTBOX), m_parent,
                            &AboutProc, 0);
 }

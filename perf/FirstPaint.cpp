@@ -1,4 +1,4 @@
-#include "bench/FirstPaint.h"
+#include "perf/FirstPaint.h"
 
 #include <cstdio>
 #include <ctime>

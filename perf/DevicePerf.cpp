@@ -15,10 +15,10 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bench/BenchSupport.h"
 #include "config/StatusTexts.h"
 #include "device/DeviceLibrary.h"
 #include "device/LastError.h"
+#include "perf/PerfSupport.h"
 #include "ui/ControlIds.h"
 #include "ui/MessageTable.h"
 #include "ui/qt/QtConfigDialog.h"
@@ -85,9 +85,9 @@ void BM_ListInsertAtTop(benchmark::State& state) {
     kx::ui::WindowOps& ops = rig.dialog().Ops();
     const int n = static_cast<int>(state.range(0));
     for (auto _ : state) {
-        ops.ResetContent(kx::IDC_DEVICE_COMBO);
+        ops.ResetContent(IDC_DEVICE_COMBO);
         for (int i = 0; i < n; ++i) {
-            ops.InsertString(kx::IDC_DEVICE_COMBO, 0, "VBENCH://KX4701/1024");
+            ops.InsertString(IDC_DEVICE_COMBO, 0, "VBENCH://KX4701/1024");
         }
     }
     if (rig.listedDevices() != n) {
@@ -100,11 +100,11 @@ BENCHMARK(BM_ListInsertAtTop)->Arg(1)->Arg(16)->Arg(128)->Arg(1024)->Unit(benchm
 // the list half of a refresh, against the single insertions above.
 void BM_ListInsertBatch(benchmark::State& state) {
     DialogRig rig(0);
-    auto* combo = qobject_cast<QComboBox*>(rig.dialog().Ops().GetDlgItem(kx::IDC_DEVICE_COMBO));
+    auto* combo = qobject_cast<QComboBox*>(rig.dialog().Ops().GetDlgItem(IDC_DEVICE_COMBO));
     const int n = static_cast<int>(state.range(0));
     const QStringList entries(n, QStringLiteral("VBENCH://KX4701/1024"));
     for (auto _ : state) {
-        rig.dialog().Ops().ResetContent(kx::IDC_DEVICE_COMBO);
+        rig.dialog().Ops().ResetContent(IDC_DEVICE_COMBO);
         combo->insertItems(0, entries);
     }
     if (rig.listedDevices() != n) {
@@ -116,13 +116,13 @@ BENCHMARK(BM_ListInsertBatch)->Arg(1)->Arg(16)->Arg(128)->Arg(1024)->Unit(benchm
 // Emptying the list alone, which every device event does before the refresh.
 void BM_ListReset(benchmark::State& state) {
     DialogRig rig(0);
-    auto* combo = qobject_cast<QComboBox*>(rig.dialog().Ops().GetDlgItem(kx::IDC_DEVICE_COMBO));
+    auto* combo = qobject_cast<QComboBox*>(rig.dialog().Ops().GetDlgItem(IDC_DEVICE_COMBO));
     const QStringList entries(static_cast<int>(state.range(0)), QStringLiteral("VBENCH://X/1"));
     for (auto _ : state) {
         state.PauseTiming();
         combo->insertItems(0, entries);
         state.ResumeTiming();
-        rig.dialog().Ops().ResetContent(kx::IDC_DEVICE_COMBO);
+        rig.dialog().Ops().ResetContent(IDC_DEVICE_COMBO);
     }
 }
 BENCHMARK(BM_ListReset)->Arg(1024)->Unit(benchmark::kMicrosecond);
@@ -140,7 +140,7 @@ void ReportCounters(benchmark::State& state, const CountingBus::Counts& c) {
 }
 
 bool StatusIs(DialogRig& rig, std::string_view message) {
-    return rig.dialog().Ops().WindowText(kx::IDC_STATUS) == kx::status::FormatStatus(message);
+    return rig.dialog().Ops().WindowText(IDC_STATUS) == kx::status::FormatStatus(message);
 }
 
 // A click on "打开设备": open, attributes, timeouts, and the three identity strings. The
@@ -183,7 +183,7 @@ void RunCommand(benchmark::State& state, void (CConfigDlg::*command)(),
     }
     if (!StatusIs(rig, succeeded)) {
         state.SkipWithError(
-            ("the command failed: " + rig.dialog().Ops().WindowText(kx::IDC_STATUS)).c_str());
+            ("the command failed: " + rig.dialog().Ops().WindowText(IDC_STATUS)).c_str());
     }
     ReportCounters(state, rig.bus().counts());
 }
@@ -259,7 +259,7 @@ BENCHMARK(BM_HotplugStorm)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 }  // namespace
 
 int main(int argc, char** argv) {
-    kx::perf::BenchApplication(argc, argv);
+    kx::perf::PerfApplication(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;

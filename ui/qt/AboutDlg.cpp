@@ -1,4 +1,4 @@
-#include "app/AboutDlg.h"
+#include "ui/qt/AboutDlg.h"
 
 #include <QPushButton>
 #include <QVariant>

@@ -1,4 +1,4 @@
-#include "bench/BenchSupport.h"
+#include "perf/PerfSupport.h"
 
 #include <stdexcept>
 
@@ -56,7 +56,7 @@ bool CountingBus::canOpenReadWrite(const char* path) {
     return inner_.canOpenReadWrite(path);
 }
 
-QApplication& BenchApplication(int& argc, char** argv) {
+QApplication& PerfApplication(int& argc, char** argv) {
     // The benches measure without a display; a platform chosen by the caller still wins.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");

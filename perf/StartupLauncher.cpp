@@ -2,7 +2,7 @@
 //   kx_startup_launcher RUNS PROGRAM...
 // Starts every PROGRAM in turn, RUNS rounds (after one unmeasured warm-up round), each on
 // the offscreen platform with standard output on a pipe. A program reports its first paint
-// on that pipe (bench/FirstPaint.h) and exits. Prints one line per measured start:
+// on that pipe (perf/FirstPaint.h) and exits. Prints one line per measured start:
 //   <program> start_ms=<until first paint> start_cpu_ms=<its CPU time until then>
 //             cpu_ms=<CPU time of the whole run> peak_rss_kib=<peak> libraries=<n>
 // Exits 1 if any start fails to report or to exit cleanly.

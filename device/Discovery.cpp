@@ -1,0 +1,27 @@
+#include "device/Discovery.h"
+
+#include <array>
+
+#include "device/LastError.h"
+
+namespace kx {
+
+std::vector<std::string> DiscoverOpenablePaths(DeviceLibrary& library, DeviceProbe& probe) {
+    std::vector<std::string> found;
+    SetLastError(0);
+    for (std::int32_t index = 0;
+         GetLastError() != ERROR_NO_MORE_ITEMS && index < DEVICE_INDEX_LIMIT; ++index) {
+        std::array<char, DEVICE_PATH_BUFFER_SIZE> path{};
+        if (library.KX4701GetDevicePath(index, path.data(), DEVICE_PATH_BUFFER_SIZE) == 0) {
+            continue;
+        }
+        path.back() = '\0';  // a library that fills the whole buffer cannot overrun it
+        if (!probe.canOpenReadWrite(path.data())) {
+            continue;
+        }
+        found.emplace_back(path.data());
+    }
+    return found;
+}
+
+}  // namespace kx
