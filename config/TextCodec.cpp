@@ -188,6 +188,22 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
     return out;
 }
 
+std::optional<char32_t> FirstUnencodable(std::string_view utf8) {
+    Cp936& codec = Cp936::ForThisThread();
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        const char32_t cp = detail::NextUtf8(utf8, pos);
+        char bytes[2];
+        if (cp == INVALID_CODE_POINT) {
+            return REPLACEMENT;
+        }
+        if (codec.encode(cp, bytes) == 0) {
+            return cp;
+        }
+    }
+    return std::nullopt;
+}
+
 std::size_t Utf16PrefixLength(std::u16string_view utf16, std::size_t maxUnits) {
     std::size_t n = std::min(utf16.size(), maxUnits);
     if (n > 0 && utf16[n - 1] >= 0xD800 && utf16[n - 1] <= 0xDBFF) {

@@ -49,6 +49,10 @@ inline constexpr std::size_t ANSI_CONVERSION_BUFFER = 128;
 // high surrogate.
 [[nodiscard]] std::size_t Utf16PrefixLength(std::u16string_view utf16, std::size_t maxUnits);
 
+// The first character of `utf8` that Utf8ToAnsi refuses: one CP936 cannot encode, or
+// U+FFFD where the bytes are not valid UTF-8; nullopt when the whole text converts.
+[[nodiscard]] std::optional<char32_t> FirstUnencodable(std::string_view utf8);
+
 // True if the one code point `cp` has a CP936 encoding.
 [[nodiscard]] bool IsAnsiEncodable(char32_t cp);
 

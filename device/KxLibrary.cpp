@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string_view>
 #include <thread>
+#include <tuple>
 
 #include "config/TextCodec.h"
 #include "device/LastError.h"
@@ -42,6 +43,7 @@ struct KxLibrary::Open {
     HidDeviceInfo info;
     bool vendorPage = false;
     bool identified = false;
+    protocol::ChipInfo chip;
     std::uint32_t readTimeoutMs = DEFAULT_TIMEOUT_MS;
     std::uint32_t writeTimeoutMs = DEFAULT_TIMEOUT_MS;
     std::uint8_t seq = 0;
@@ -355,6 +357,111 @@ int KxLibrary::readString(DeviceHandle handle, HidString which, char16_t* buffer
     return 1;
 }
 
+int KxLibrary::KX4701GetChipInfo(DeviceHandle handle, std::uint16_t* family,
+                                 std::uint16_t* firmware) {
+    Open* dev = findChip(handle);
+    if (dev == nullptr) {
+        return 0;
+    }
+    if (family == nullptr || firmware == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER_CODE);
+        return 0;
+    }
+    *family = dev->chip.family;
+    *firmware = dev->chip.firmware;
+    return 1;
+}
+
+int KxLibrary::KX4701GetDefaultRate(DeviceHandle handle, std::uint8_t* baudCode,
+                                    std::uint8_t* parityCode, std::uint8_t* stopBitsCode,
+                                    std::uint8_t* dataBitsCode, std::uint8_t* timingByte) {
+    Open* dev = findChip(handle);
+    if (dev == nullptr) {
+        return 0;
+    }
+    if (baudCode == nullptr || parityCode == nullptr || stopBitsCode == nullptr ||
+        dataBitsCode == nullptr || timingByte == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER_CODE);
+        return 0;
+    }
+    const auto reply = command(*dev, protocol::EncodeGetDefaultRate(dev->takeSeq()));
+    if (!reply) {
+        return 0;
+    }
+    const std::optional<SerialDefaults> stored = protocol::DecodeDefaultRate(*reply);
+    if (!stored) {
+        SetLastError(ERROR_INVALID_DATA_CODE);
+        return 0;
+    }
+    *baudCode = stored->baudCode;
+    *parityCode = stored->parityCode;
+    *stopBitsCode = stored->stopBitsCode;
+    *dataBitsCode = stored->dataBitsCode;
+    *timingByte = stored->timingByte;
+    return 1;
+}
+
+int KxLibrary::KX4701GetDeviceCfg(DeviceHandle handle, std::uint16_t* vid, std::uint16_t* pid,
+                                  std::uint8_t* maxPower, char* manufacturer,
+                                  std::uint8_t* manufacturerLength, char* product,
+                                  std::uint8_t* productLength, char* serial,
+                                  std::uint8_t* serialLength) {
+    Open* dev = findChip(handle);
+    if (dev == nullptr) {
+        return 0;
+    }
+    if (vid == nullptr || pid == nullptr || maxPower == nullptr || manufacturer == nullptr ||
+        manufacturerLength == nullptr || product == nullptr || productLength == nullptr ||
+        serial == nullptr || serialLength == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER_CODE);
+        return 0;
+    }
+    // One chunk after another, each carrying the header and the CRC of the whole identity:
+    // a chunk that disagrees with the first, or data that fails the CRC, is a torn read.
+    std::optional<protocol::CfgReadChunk> first;
+    std::vector<std::uint8_t> data;
+    do {
+        const auto reply = command(
+            *dev, protocol::EncodeCfgRead(dev->takeSeq(), static_cast<std::uint8_t>(data.size())));
+        if (!reply) {
+            return 0;
+        }
+        const std::optional<protocol::CfgReadChunk> chunk = protocol::DecodeCfgRead(*reply);
+        const bool consistent = chunk && protocol::IsValidIdentityHeader(chunk->header) &&
+                                (!first || (protocol::EncodeIdentityHeader(first->header) ==
+                                                protocol::EncodeIdentityHeader(chunk->header) &&
+                                            first->crc == chunk->crc)) &&
+                                chunk->length > 0 &&
+                                data.size() + chunk->length <= chunk->header.dataLength();
+        if (!consistent) {
+            SetLastError(ERROR_INVALID_DATA_CODE);
+            return 0;
+        }
+        if (!first) {
+            first = chunk;
+        }
+        data.insert(data.end(), chunk->bytes().begin(), chunk->bytes().end());
+    } while (data.size() < first->header.dataLength());
+    if (protocol::IdentityCrc(first->header, data) != first->crc) {
+        SetLastError(ERROR_INVALID_DATA_CODE);
+        return 0;
+    }
+    const protocol::IdentityHeader& h = first->header;
+    *vid = h.vid;
+    *pid = h.pid;
+    *maxPower = h.maxPower;
+    std::size_t at = 0;
+    for (const auto& [out, length, n] :
+         {std::tuple{manufacturer, manufacturerLength, h.manufacturerLength},
+          std::tuple{product, productLength, h.productLength},
+          std::tuple{serial, serialLength, h.serialLength}}) {
+        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(at), n, out);
+        *length = n;
+        at += n;
+    }
+    return 1;
+}
+
 std::optional<protocol::Reply> KxLibrary::exchange(Open& dev, const protocol::Frame& request) {
     const auto cmd = static_cast<protocol::Command>(request[1]);
     const std::uint8_t seq = request[2];
@@ -398,16 +505,13 @@ std::optional<protocol::Reply> KxLibrary::exchange(Open& dev, const protocol::Fr
     }
 }
 
-bool KxLibrary::command(Open& dev, const protocol::Frame& request) {
-    const std::optional<protocol::Reply> reply = exchange(dev, request);
-    if (!reply) {
-        return false;
-    }
-    if (reply->status != Status::Ok) {
+std::optional<protocol::Reply> KxLibrary::command(Open& dev, const protocol::Frame& request) {
+    std::optional<protocol::Reply> reply = exchange(dev, request);
+    if (reply && reply->status != Status::Ok) {
         SetLastError(LastErrorForStatus(reply->status));
-        return false;
+        return std::nullopt;
     }
-    return true;
+    return reply;
 }
 
 bool KxLibrary::identify(Open& dev) {
@@ -417,7 +521,11 @@ bool KxLibrary::identify(Open& dev) {
         return false;
     }
     const std::optional<protocol::ChipInfo> info = protocol::DecodeIdentify(*reply);
-    return info && info->family == protocol::CHIP_FAMILY;
+    if (!info || info->family != protocol::CHIP_FAMILY) {
+        return false;
+    }
+    dev.chip = *info;
+    return true;
 }
 
 }  // namespace kx

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "device/DeviceLibrary.h"
+#include "device/DeviceLibraryExtension.h"
 #include "device/HidBus.h"
 #include "device/Protocol.h"
 
@@ -23,7 +24,7 @@ namespace kx {
 // Read and write timeout of a handle until KX4701SetTimeOut changes them.
 inline constexpr std::uint32_t DEFAULT_TIMEOUT_MS = 1000;
 
-class KxLibrary : public DeviceLibrary {
+class KxLibrary : public DeviceLibrary, public DeviceLibraryExtension {
   public:
     explicit KxLibrary(HidBus& bus);
     ~KxLibrary() override;
@@ -58,6 +59,18 @@ class KxLibrary : public DeviceLibrary {
                                     std::uint32_t units) override;
     int KX4701ResetToDefault(DeviceHandle handle) override;
 
+    // DeviceLibraryExtension
+    int KX4701GetChipInfo(DeviceHandle handle, std::uint16_t* family,
+                          std::uint16_t* firmware) override;
+    int KX4701GetDefaultRate(DeviceHandle handle, std::uint8_t* baudCode, std::uint8_t* parityCode,
+                             std::uint8_t* stopBitsCode, std::uint8_t* dataBitsCode,
+                             std::uint8_t* timingByte) override;
+    int KX4701GetDeviceCfg(DeviceHandle handle, std::uint16_t* vid, std::uint16_t* pid,
+                           std::uint8_t* maxPower, char* manufacturer,
+                           std::uint8_t* manufacturerLength, char* product,
+                           std::uint8_t* productLength, char* serial,
+                           std::uint8_t* serialLength) override;
+
     // For tests and the bench window.
     std::size_t openHandleCount() const { return handles_.size(); }
     // Whether the handle answered IDENTIFY as a KX4701 when it was opened.
@@ -75,7 +88,7 @@ class KxLibrary : public DeviceLibrary {
     // returns nullopt; a final reply with a non-OK status is returned as it is.
     std::optional<protocol::Reply> exchange(Open& dev, const protocol::Frame& request);
     // exchange() plus: anything but OK is a failure with a matching last error.
-    bool command(Open& dev, const protocol::Frame& request);
+    std::optional<protocol::Reply> command(Open& dev, const protocol::Frame& request);
     bool identify(Open& dev);
 
     HidBus& bus_;

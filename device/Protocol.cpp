@@ -25,9 +25,11 @@ bool IsKnownCommand(std::uint8_t cmd) {
     switch (static_cast<Command>(cmd)) {
         case Command::Identify:
         case Command::SetDefaultRate:
+        case Command::GetDefaultRate:
         case Command::CfgBegin:
         case Command::CfgData:
         case Command::CfgCommit:
+        case Command::CfgRead:
         case Command::FactoryReset:
             return true;
     }
@@ -180,6 +182,37 @@ Frame EncodeFactoryReset(std::uint8_t seq) {
     return MakeRequest(Command::FactoryReset, seq, {});
 }
 
+Frame EncodeGetDefaultRate(std::uint8_t seq) {
+    return MakeRequest(Command::GetDefaultRate, seq, {});
+}
+
+std::optional<SerialDefaults> DecodeDefaultRate(const Reply& reply) {
+    if (reply.cmd != static_cast<std::uint8_t>(Command::GetDefaultRate) ||
+        reply.status != Status::Ok || reply.length != 5) {
+        return std::nullopt;
+    }
+    const auto& p = reply.payload;
+    return SerialDefaults{p[0], p[1], p[2], p[3], p[4]};
+}
+
+Frame EncodeCfgRead(std::uint8_t seq, std::uint8_t offset) {
+    const std::array<std::uint8_t, 1> b{offset};
+    return MakeRequest(Command::CfgRead, seq, b);
+}
+
+std::optional<CfgReadChunk> DecodeCfgRead(const Reply& reply) {
+    if (reply.cmd != static_cast<std::uint8_t>(Command::CfgRead) || reply.status != Status::Ok ||
+        reply.length < CFG_READ_PREFIX) {
+        return std::nullopt;
+    }
+    CfgReadChunk c;
+    c.header = *DecodeIdentityHeader(std::span(reply.payload).first(IDENTITY_HEADER_SIZE));
+    c.crc = GetU16(&reply.payload[IDENTITY_HEADER_SIZE]);
+    c.length = static_cast<std::uint8_t>(reply.length - CFG_READ_PREFIX);
+    std::copy_n(reply.payload.begin() + CFG_READ_PREFIX, c.length, c.data.begin());
+    return c;
+}
+
 RequestResult DecodeRequest(const std::uint8_t* data, std::size_t length) {
     RequestResult r;
     if (data == nullptr || length < REQUEST_HEADER_SIZE) {
@@ -225,6 +258,18 @@ Frame EncodeIdentifyReply(std::uint8_t seq, const ChipInfo& info) {
     PutU16(&b[4], info.family);
     PutU16(&b[6], info.firmware);
     return EncodeReply(static_cast<std::uint8_t>(Command::Identify), seq, Status::Ok, b);
+}
+
+Frame EncodeCfgReadReply(std::uint8_t seq, const IdentityHeader& header, std::uint16_t crc,
+                         std::span<const std::uint8_t> chunk) {
+    std::array<std::uint8_t, MAX_REPLY_PAYLOAD> b{};
+    const auto h = EncodeIdentityHeader(header);
+    std::copy(h.begin(), h.end(), b.begin());
+    PutU16(&b[IDENTITY_HEADER_SIZE], crc);
+    const std::size_t n = std::min(chunk.size(), MAX_CFG_READ_CHUNK);
+    std::copy_n(chunk.begin(), n, b.begin() + CFG_READ_PREFIX);
+    return EncodeReply(static_cast<std::uint8_t>(Command::CfgRead), seq, Status::Ok,
+                       std::span(b.data(), CFG_READ_PREFIX + n));
 }
 
 std::string_view StatusName(Status s) {

@@ -42,9 +42,11 @@ using Frame = std::array<std::uint8_t, REPORT_SIZE>;
 enum class Command : std::uint8_t {
     Identify = 0x01,
     SetDefaultRate = 0x02,
+    GetDefaultRate = 0x03,
     CfgBegin = 0x10,
     CfgData = 0x11,
     CfgCommit = 0x12,
+    CfgRead = 0x13,
     FactoryReset = 0x20,
 };
 
@@ -144,6 +146,31 @@ inline constexpr std::size_t IDENTITY_HEADER_SIZE = 8;
 [[nodiscard]] Frame EncodeCfgCommit(std::uint8_t seq, std::uint16_t crc);
 [[nodiscard]] Frame EncodeFactoryReset(std::uint8_t seq);
 
+// Reading back what the chip stores (docs/protocol.md, GET_DEFAULT_RATE and CFG_READ).
+[[nodiscard]] Frame EncodeGetDefaultRate(std::uint8_t seq);
+// The five bytes of an OK GET_DEFAULT_RATE reply; nullopt for any other reply.
+[[nodiscard]] std::optional<SerialDefaults> DecodeDefaultRate(const Reply& reply);
+
+// A CFG_READ reply carries the stored identity header, the CRC of the whole stored identity
+// (IdentityCrc) and up to 49 bytes of the text data from the requested offset, so that a host
+// reading in several chunks can tell a torn read (the identity changed in between).
+inline constexpr std::size_t CFG_READ_PREFIX = IDENTITY_HEADER_SIZE + 2;
+inline constexpr std::size_t MAX_CFG_READ_CHUNK = MAX_REPLY_PAYLOAD - CFG_READ_PREFIX;  // 49
+
+[[nodiscard]] Frame EncodeCfgRead(std::uint8_t seq, std::uint8_t offset);
+
+struct CfgReadChunk {
+    IdentityHeader header;
+    std::uint16_t crc = 0;
+    std::uint8_t length = 0;  // text bytes in this chunk
+    std::array<std::uint8_t, MAX_CFG_READ_CHUNK> data{};
+
+    std::span<const std::uint8_t> bytes() const { return {data.data(), length}; }
+};
+// An OK CFG_READ reply with at least its prefix; nullopt for any other reply. The header is
+// returned as the chip sent it; the caller checks it.
+[[nodiscard]] std::optional<CfgReadChunk> DecodeCfgRead(const Reply& reply);
+
 // ---- Chip side --------------------------------------------------------------------------
 
 enum class RequestError {
@@ -175,6 +202,9 @@ struct RequestResult {
 [[nodiscard]] Frame EncodeReply(std::uint8_t cmd, std::uint8_t seq, Status status,
                                 std::span<const std::uint8_t> payload = {});
 [[nodiscard]] Frame EncodeIdentifyReply(std::uint8_t seq, const ChipInfo& info);
+// The chip's CFG_READ reply: `header`, `crc`, then at most 49 bytes of `chunk`.
+[[nodiscard]] Frame EncodeCfgReadReply(std::uint8_t seq, const IdentityHeader& header,
+                                       std::uint16_t crc, std::span<const std::uint8_t> chunk);
 
 // For messages and logs in tests.
 [[nodiscard]] std::string_view StatusName(Status s);

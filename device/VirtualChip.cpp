@@ -75,6 +75,9 @@ Status VirtualChip::handle(const protocol::Request& req, std::vector<std::uint8_
                        f.begin() + protocol::REPLY_HEADER_SIZE + f[4]);
         return Status::Ok;
     }
+    if (cmd == Command::GetDefaultRate || cmd == Command::CfgRead) {
+        return handleRead(req, payload);
+    }
     // Every other command writes; a failed step of an identity write abandons it so that a
     // later commit cannot apply a partial transfer.
     if (refuseWrites) {
@@ -132,9 +135,43 @@ Status VirtualChip::handle(const protocol::Request& req, std::vector<std::uint8_
             storedChanged();
             return Status::Ok;
         case Command::Identify:
+        case Command::GetDefaultRate:
+        case Command::CfgRead:
             break;
     }
     return Status::BadCommand;
+}
+
+Status VirtualChip::handleRead(const protocol::Request& req, std::vector<std::uint8_t>& payload) {
+    if (static_cast<Command>(req.cmd) == Command::GetDefaultRate) {
+        if (req.length != 0) {
+            return Status::BadLength;
+        }
+        const SerialDefaults& s = serial_;
+        payload = {s.baudCode, s.parityCode, s.stopBitsCode, s.dataBitsCode, s.timingByte};
+        return Status::Ok;
+    }
+    if (req.length != 1) {
+        return Status::BadLength;
+    }
+    const protocol::IdentityHeader header{identity_.vid,
+                                          identity_.pid,
+                                          identity_.maxPower,
+                                          static_cast<std::uint8_t>(identity_.manufacturer.size()),
+                                          static_cast<std::uint8_t>(identity_.product.size()),
+                                          static_cast<std::uint8_t>(identity_.serial.size())};
+    const std::string text = identity_.manufacturer + identity_.product + identity_.serial;
+    const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                             text.size());
+    const std::size_t offset = req.payload[0];
+    if (offset > data.size()) {
+        return Status::BadValue;
+    }
+    const protocol::Frame f = protocol::EncodeCfgReadReply(
+        req.seq, header, protocol::IdentityCrc(header, data), data.subspan(offset));
+    payload.assign(f.begin() + protocol::REPLY_HEADER_SIZE,
+                   f.begin() + protocol::REPLY_HEADER_SIZE + f[4]);
+    return Status::Ok;
 }
 
 Status VirtualChip::handleCfgData(const protocol::Request& req) {

@@ -61,6 +61,8 @@ class VirtualChip {
 
   private:
     protocol::Status handle(const protocol::Request& req, std::vector<std::uint8_t>& payload);
+    // GET_DEFAULT_RATE and CFG_READ: reads, answered even while writes are refused.
+    protocol::Status handleRead(const protocol::Request& req, std::vector<std::uint8_t>& payload);
     protocol::Status handleCfgData(const protocol::Request& req);
     protocol::Status handleCfgCommit(const protocol::Request& req);
     void storedChanged();

@@ -68,4 +68,23 @@ inline constexpr std::array<const char*, 14> EXPORT_NAMES = {
     "KX4701ResetToDefault",
 };
 
+// Our extension (device/DeviceLibraryExtension.h): optional, resolved all three or none. The
+// maker's DLL lacks it; the stand-in has it.
+using KX4701GetChipInfoFn = int(WINAPI*)(int handle, WORD* family, WORD* firmware);
+using KX4701GetDefaultRateFn = int(WINAPI*)(int handle, BYTE* baudCode, BYTE* parityCode,
+                                            BYTE* stopBitsCode, BYTE* dataBitsCode,
+                                            BYTE* timingByte);
+using KX4701GetDeviceCfgFn = int(WINAPI*)(int handle, WORD* vid, WORD* pid, BYTE* maxPower,
+                                          char* manufacturer, BYTE* manufacturerLength,
+                                          char* product, BYTE* productLength, char* serial,
+                                          BYTE* serialLength);
+
+enum class ExtensionExport : std::size_t { GetChipInfo, GetDefaultRate, GetDeviceCfg };
+
+inline constexpr std::array<const char*, 3> EXTENSION_EXPORT_NAMES = {
+    "KX4701GetChipInfo",
+    "KX4701GetDefaultRate",
+    "KX4701GetDeviceCfg",
+};
+
 }  // namespace kx::win32

@@ -1,5 +1,6 @@
 #include "device/win32/LoadedDeviceLibrary.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -68,7 +69,15 @@ LoadResult LoadedDeviceLibrary::Load(const std::string& file) {
             return result;
         }
     }
-    result.library.reset(new LoadedDeviceLibrary(module, procs));
+    ExtensionProcs extension{};
+    for (std::size_t i = 0; i < EXTENSION_EXPORT_NAMES.size(); ++i) {
+        extension[i] =
+            reinterpret_cast<void (*)()>(GetProcAddress(module, EXTENSION_EXPORT_NAMES[i]));
+    }
+    if (std::find(extension.begin(), extension.end(), nullptr) != extension.end()) {
+        extension = {};  // a partial extension is none: it could not check a write
+    }
+    result.library.reset(new LoadedDeviceLibrary(module, procs, extension));
     return result;
 }
 
@@ -168,6 +177,29 @@ int LoadedDeviceLibrary::KX4701GetSerialNumberString(DeviceHandle handle, char16
 
 int LoadedDeviceLibrary::KX4701ResetToDefault(DeviceHandle handle) {
     return Get<KX4701ResetToDefaultFn>(Export::ResetToDefault)(handle);
+}
+
+int LoadedDeviceLibrary::KX4701GetChipInfo(DeviceHandle handle, std::uint16_t* family,
+                                           std::uint16_t* firmware) {
+    return Get<KX4701GetChipInfoFn>(ExtensionExport::GetChipInfo)(handle, family, firmware);
+}
+
+int LoadedDeviceLibrary::KX4701GetDefaultRate(DeviceHandle handle, std::uint8_t* baudCode,
+                                              std::uint8_t* parityCode, std::uint8_t* stopBitsCode,
+                                              std::uint8_t* dataBitsCode,
+                                              std::uint8_t* timingByte) {
+    return Get<KX4701GetDefaultRateFn>(ExtensionExport::GetDefaultRate)(
+        handle, baudCode, parityCode, stopBitsCode, dataBitsCode, timingByte);
+}
+
+int LoadedDeviceLibrary::KX4701GetDeviceCfg(DeviceHandle handle, std::uint16_t* vid,
+                                            std::uint16_t* pid, std::uint8_t* maxPower,
+                                            char* manufacturer, std::uint8_t* manufacturerLength,
+                                            char* product, std::uint8_t* productLength,
+                                            char* serial, std::uint8_t* serialLength) {
+    return Get<KX4701GetDeviceCfgFn>(ExtensionExport::GetDeviceCfg)(
+        handle, vid, pid, maxPower, manufacturer, manufacturerLength, product, productLength,
+        serial, serialLength);
 }
 
 }  // namespace kx::win32

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "device/DeviceLibrary.h"
+#include "device/DeviceLibraryExtension.h"
 #include "device/win32/Kx4701Exports.h"
 
 namespace kx::win32 {
@@ -32,7 +33,7 @@ struct LoadResult {
     std::string Message() const;
 };
 
-class LoadedDeviceLibrary final : public DeviceLibrary {
+class LoadedDeviceLibrary final : public DeviceLibrary, public DeviceLibraryExtension {
   public:
     // Loads `file` with LoadLibraryA (a bare name is searched for the system's way).
     [[nodiscard]] static LoadResult Load(const std::string& file);
@@ -70,18 +71,42 @@ class LoadedDeviceLibrary final : public DeviceLibrary {
                                     std::uint32_t units) override;
     int KX4701ResetToDefault(DeviceHandle handle) override;
 
+    // The extension when the DLL exports all three of its functions (the stand-in does),
+    // else null: the maker's library cannot read a chip's stored settings. Its three
+    // functions must only be called through this pointer.
+    [[nodiscard]] DeviceLibraryExtension* extension() {
+        return extension_[0] != nullptr ? this : nullptr;
+    }
+    int KX4701GetChipInfo(DeviceHandle handle, std::uint16_t* family,
+                          std::uint16_t* firmware) override;
+    int KX4701GetDefaultRate(DeviceHandle handle, std::uint8_t* baudCode, std::uint8_t* parityCode,
+                             std::uint8_t* stopBitsCode, std::uint8_t* dataBitsCode,
+                             std::uint8_t* timingByte) override;
+    int KX4701GetDeviceCfg(DeviceHandle handle, std::uint16_t* vid, std::uint16_t* pid,
+                           std::uint8_t* maxPower, char* manufacturer,
+                           std::uint8_t* manufacturerLength, char* product,
+                           std::uint8_t* productLength, char* serial,
+                           std::uint8_t* serialLength) override;
+
   private:
     using Procs = std::array<void (*)(), EXPORT_NAMES.size()>;
-    LoadedDeviceLibrary(HMODULE module, const Procs& procs) : module_(module), procs_(procs) {}
+    using ExtensionProcs = std::array<void (*)(), EXTENSION_EXPORT_NAMES.size()>;
+    LoadedDeviceLibrary(HMODULE module, const Procs& procs, const ExtensionProcs& extension)
+        : module_(module), procs_(procs), extension_(extension) {}
 
     template <typename Fn>
     Fn Get(Export which) const {
         return reinterpret_cast<Fn>(procs_[static_cast<std::size_t>(which)]);
     }
+    template <typename Fn>
+    Fn Get(ExtensionExport which) const {
+        return reinterpret_cast<Fn>(extension_[static_cast<std::size_t>(which)]);
+    }
     int GetString(Export which, DeviceHandle handle, char16_t* buffer, std::uint32_t units);
 
     HMODULE module_;
     Procs procs_;
+    ExtensionProcs extension_;  // all null unless all three were found
 };
 
 }  // namespace kx::win32

@@ -323,6 +323,29 @@ int WINAPI KX4701ResetToDefault(int handle) {
     return Serialized([&](StandIn& s) { return s.library().KX4701ResetToDefault(handle); });
 }
 
+int WINAPI KX4701GetChipInfo(int handle, WORD* family, WORD* firmware) {
+    return Serialized(
+        [&](StandIn& s) { return s.library().KX4701GetChipInfo(handle, family, firmware); });
+}
+
+int WINAPI KX4701GetDefaultRate(int handle, BYTE* baudCode, BYTE* parityCode, BYTE* stopBitsCode,
+                                BYTE* dataBitsCode, BYTE* timingByte) {
+    return Serialized([&](StandIn& s) {
+        return s.library().KX4701GetDefaultRate(handle, baudCode, parityCode, stopBitsCode,
+                                                dataBitsCode, timingByte);
+    });
+}
+
+int WINAPI KX4701GetDeviceCfg(int handle, WORD* vid, WORD* pid, BYTE* maxPower, char* manufacturer,
+                              BYTE* manufacturerLength, char* product, BYTE* productLength,
+                              char* serial, BYTE* serialLength) {
+    return Serialized([&](StandIn& s) {
+        return s.library().KX4701GetDeviceCfg(handle, vid, pid, maxPower, manufacturer,
+                                              manufacturerLength, product, productLength, serial,
+                                              serialLength);
+    });
+}
+
 int WINAPI KxBenchPlugChip() {
     const int number = Serialized([](StandIn& s) { return s.PlugChip(); });
     // Outside the lock: a window may call back into the library while it is told.

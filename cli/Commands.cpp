@@ -1,0 +1,524 @@
+#include "cli/Commands.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "config/IdentityRules.h"
+#include "config/TextCodec.h"
+#include "device/DevicePath.h"
+#include "device/Discovery.h"
+
+namespace kx::cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr int SCHEMA = 1;
+
+std::string Hex2(std::uint8_t value) {
+    char b[4];
+    std::snprintf(b, sizeof b, "%02X", static_cast<unsigned>(value));
+    return b;
+}
+
+std::string Cp936Hex(const std::string& cp936) {
+    std::string out;
+    for (const char c : cp936) {
+        out += (out.empty() ? "" : " ") + Hex2(static_cast<std::uint8_t>(c));
+    }
+    return out;
+}
+
+std::string Version(std::uint16_t firmware) {
+    char b[8];
+    std::snprintf(b, sizeof b, "%u.%02X", static_cast<unsigned>(firmware >> 8),
+                  static_cast<unsigned>(firmware & 0xFF));
+    return b;
+}
+
+Json KindJson(ChipKind kind) {
+    return kind == ChipKind::Unknown ? Json(nullptr) : Json(kind == ChipKind::Chip);
+}
+
+Json ReportedJson(const DeviceRecord& r) {
+    Json j;
+    j["index"] = r.chipIndex >= 0 ? Json(r.chipIndex) : Json(nullptr);
+    j["path"] = r.displayPath;
+    j["opened"] = r.opened;
+    j["vid"] = Hex4(r.vid);
+    j["pid"] = Hex4(r.pid);
+    j["version"] = Hex4(r.version);
+    j["manufacturer"] = r.manufacturer;
+    j["product"] = r.product;
+    j["serial"] = r.serial;
+    j["kx4701"] = KindJson(r.kind);
+    j["firmware"] = r.kind == ChipKind::Chip ? Json(Version(r.firmware)) : Json(nullptr);
+    return j;
+}
+
+Json SerialJson(const SerialDefaults& s) {
+    const auto name = [](ParameterList list, std::uint8_t code) -> Json {
+        const CodeEntry* e = FindEntryByCode(list, code);
+        return e == nullptr ? Json(nullptr) : Json(e->name);
+    };
+    Json j;
+    j["text"] = DescribeSerialDefaults(s);
+    j["baud"] = name(ParameterList::Baud, s.baudCode);
+    j["data_bits"] = name(ParameterList::DataBits, s.dataBitsCode);
+    j["parity"] = name(ParameterList::Parity, s.parityCode);
+    j["stop_bits"] = name(ParameterList::StopBits, s.stopBitsCode);
+    j["codes"] = {s.baudCode, s.parityCode, s.stopBitsCode, s.dataBitsCode, s.timingByte};
+    return j;
+}
+
+Json TextJson(const std::string& cp936) {
+    return {{"text", text::AnsiToUtf8(cp936)}, {"cp936", Cp936Hex(cp936)}};
+}
+
+Json IdentityJson(const StoredIdentity& id) {
+    Json j;
+    j["vid"] = Hex4(id.vid);
+    j["pid"] = Hex4(id.pid);
+    j["max_power"] = id.maxPower;
+    j["max_power_ma"] = 2 * id.maxPower;
+    j["manufacturer"] = TextJson(id.manufacturer);
+    j["product"] = TextJson(id.product);
+    j["serial"] = TextJson(id.serial);
+    return j;
+}
+
+std::string Quoted(const std::string& cp936) {
+    return "\"" + text::AnsiToUtf8(cp936) + "\"";
+}
+
+// One line on `err` for each failure, the JSON document or nothing on `out`.
+int Finish(Output& o, Json doc, int code, const std::vector<std::string>& errors) {
+    for (const std::string& e : errors) {
+        o.err << "kx4701: " << e << "\n";
+    }
+    if (o.json) {
+        Json head;
+        head["schema"] = SCHEMA;
+        head["command"] = doc["command"];
+        head["ok"] = code == EXIT_DONE;
+        head["exit_code"] = code;
+        if (!errors.empty()) {
+            head["error"] = errors.front();
+        }
+        for (auto it = doc.begin(); it != doc.end(); ++it) {
+            if (it.key() != "command") {
+                head[it.key()] = it.value();
+            }
+        }
+        o.out << head.dump(2) << "\n";
+    }
+    return code;
+}
+
+int Fail(Output& o, const char* command, int code, const std::string& error) {
+    Json doc;
+    doc["command"] = command;
+    return Finish(o, std::move(doc), code, {error});
+}
+
+// The worse of two outcomes: a failure outranks a mismatch, which outranks success.
+int Worse(int a, int b) {
+    const auto rank = [](int c) { return c == EXIT_FAILED ? 2 : c == EXIT_MISMATCH ? 1 : 0; };
+    return rank(b) > rank(a) ? b : a;
+}
+
+std::vector<std::string> CurrentPaths(Devices& devices) {
+    return DiscoverOpenablePaths(devices.library, devices.probe);
+}
+
+bool Present(const std::vector<std::string>& paths, const std::string& path) {
+    return std::find(paths.begin(), paths.end(), path) != paths.end();
+}
+
+// One device's part of a write: reads what it needs, sends (unless a dry run), reads back.
+// Fills `result` and returns the device's exit code; `error` gets the failure, if any.
+using WriteStep =
+    std::function<int(OpenDevice&, const DeviceRecord&, Json& result, std::string& error)>;
+
+int RunWrite(Devices& devices, const char* command, const DeviceSelector& selector, bool dryRun,
+             Output& o, const WriteStep& step) {
+    if (devices.extension == nullptr) {
+        return Fail(o, command, EXIT_UNSUPPORTED,
+                    "the loaded KX4701DLL.DLL cannot read a chip's stored settings, so the "
+                    "write could not be checked; nothing was written");
+    }
+    const std::vector<DeviceRecord> inventory = TakeInventory(devices, selector.path);
+    const Selection chosen = SelectDevices(inventory, selector);
+    if (!chosen.error.empty()) {
+        return Fail(o, command, EXIT_NO_DEVICE, chosen.error + "; nothing was written");
+    }
+    for (const DeviceRecord& r : chosen.devices) {
+        if (r.device == nullptr) {
+            return Fail(o, command, EXIT_FAILED,
+                        r.displayPath + " cannot be opened now; nothing was written");
+        }
+        if (r.kind != ChipKind::Chip) {
+            return Fail(o, command, EXIT_FAILED,
+                        r.displayPath +
+                            " is not a KX4701 chip (it did not identify as one); "
+                            "nothing was written");
+        }
+    }
+    Json doc;
+    doc["command"] = command;
+    doc["dry_run"] = dryRun;
+    doc["results"] = Json::array();
+    int code = EXIT_DONE;
+    std::vector<std::string> errors;
+    for (const DeviceRecord& r : chosen.devices) {
+        Json result;
+        result["path"] = r.displayPath;
+        std::string error;
+        const int deviceCode = step(*r.device, r, result, error);
+        if (!result.contains("result")) {
+            result["result"] = deviceCode == EXIT_MISMATCH ? "mismatch" : "failed";
+        }
+        if (!error.empty()) {
+            result["error"] = error;
+            errors.push_back(r.displayPath + ": " + error);
+        }
+        doc["results"].push_back(result);
+        code = Worse(code, deviceCode);
+    }
+    return Finish(o, std::move(doc), code, errors);
+}
+
+// After an identity change a USB chip may leave and enumerate again, perhaps under another
+// path. Reads back on the open handle; if that fails, waits for the chip at its old path or
+// at one that was not there before, and reads it there. `where` gets the library's path it
+// was read at. A chip found there that holds something else is returned only when nothing
+// better came before the deadline, so the caller can report the mismatch.
+bool ReadBackIdentity(Devices& devices, OpenDevice& device, const DeviceRecord& record,
+                      const std::vector<std::string>& pathsBefore, const StoredIdentity& expected,
+                      StoredIdentity& after, std::string& where, std::string& error) {
+    where = record.path;
+    if (device.readIdentity(after)) {
+        return true;
+    }
+    error = device.error();
+    std::optional<std::pair<std::string, StoredIdentity>> other;
+    const auto deadline = std::chrono::steady_clock::now() + devices.reappearWait;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(devices.reappearPoll);
+        std::vector<std::pair<std::string, StoredIdentity>> found;
+        for (const std::string& path : CurrentPaths(devices)) {
+            std::string ignored;
+            StoredIdentity id;
+            if (path == record.path || !Present(pathsBefore, path)) {
+                if (auto again = OpenDevice::Open(devices, path, ignored);
+                    again && again->readIdentity(id)) {
+                    found.emplace_back(path, id);
+                }
+            }
+        }
+        const auto matches = std::count_if(found.begin(), found.end(),
+                                           [&](const auto& f) { return f.second == expected; });
+        if (matches > 1) {
+            // Another chip that came with the same identity would make the answer a guess.
+            error = "the chip left after the write, and several chips came back with its identity";
+            return false;
+        }
+        if (matches == 1) {
+            const auto& f = *std::find_if(found.begin(), found.end(),
+                                          [&](const auto& x) { return x.second == expected; });
+            where = f.first;
+            after = f.second;
+            return true;
+        }
+        if (found.size() == 1) {
+            other = found.front();
+        }
+    }
+    if (other) {
+        where = other->first;
+        after = other->second;
+        return true;
+    }
+    error += "; the chip did not come back within " +
+             std::to_string(devices.reappearWait.count() / 1000) + " s to be checked";
+    return false;
+}
+
+}  // namespace
+
+std::string Hex4(std::uint16_t value) {
+    char b[8];
+    std::snprintf(b, sizeof b, "%04X", static_cast<unsigned>(value));
+    return b;
+}
+
+std::string SerialText(const SerialDefaults& s) {
+    return DescribeSerialDefaults(s) + " (codes " + Hex2(s.baudCode) + " " + Hex2(s.parityCode) +
+           " " + Hex2(s.stopBitsCode) + " " + Hex2(s.dataBitsCode) + " " + Hex2(s.timingByte) + ")";
+}
+
+std::string IdentityText(const StoredIdentity& id) {
+    return "VID " + Hex4(id.vid) + " PID " + Hex4(id.pid) + " " + Quoted(id.manufacturer) + " / " +
+           Quoted(id.product) + " / " + Quoted(id.serial);
+}
+
+int ListCommand(Devices& devices, bool allHid, Output& o) {
+    const std::vector<DeviceRecord> inventory = TakeInventory(devices);
+    Json doc;
+    doc["command"] = "list";
+    doc["devices"] = Json::array();
+    for (const DeviceRecord& r : inventory) {
+        if (!allHid && r.chipIndex < 0) {
+            continue;
+        }
+        doc["devices"].push_back(ReportedJson(r));
+        if (!o.json) {
+            const char* kind = r.kind == ChipKind::Chip      ? "KX4701"
+                               : r.kind == ChipKind::Unknown ? (r.opened ? "?" : "unopened")
+                                                             : "other";
+            o.out << (r.chipIndex >= 0 ? std::to_string(r.chipIndex) : std::string("-")) << "  "
+                  << r.displayPath << "  " << Hex4(r.vid) << ":" << Hex4(r.pid) << "  ver "
+                  << Hex4(r.version) << "  " << kind
+                  << (r.kind == ChipKind::Chip ? " fw " + Version(r.firmware) : "") << "  \""
+                  << r.manufacturer << "\" \"" << r.product << "\" \"" << r.serial << "\"\n";
+        }
+    }
+    if (!o.json && doc["devices"].empty()) {
+        o.err << "kx4701: no " << (allHid ? "HID device" : "KX4701 chip") << " can be opened now"
+              << (allHid ? "" : " (--all-hid lists every HID device)") << "\n";
+    }
+    return Finish(o, std::move(doc), EXIT_DONE, {});
+}
+
+int ShowCommand(Devices& devices, const DeviceSelector& selector, Output& o) {
+    const std::vector<DeviceRecord> inventory = TakeInventory(devices, selector.path);
+    const Selection chosen = SelectDevices(inventory, selector);
+    if (!chosen.error.empty()) {
+        return Fail(o, "show", EXIT_NO_DEVICE, chosen.error);
+    }
+    const DeviceRecord& r = chosen.devices.front();
+    Json doc;
+    doc["command"] = "show";
+    doc["device"] = ReportedJson(r);
+    doc["stored"] = nullptr;
+    std::string error;
+    int code = EXIT_DONE;
+    if (devices.extension == nullptr) {
+        code = EXIT_UNSUPPORTED;
+        error = "the loaded KX4701DLL.DLL cannot read a chip's stored settings";
+    } else if (r.device == nullptr) {
+        code = EXIT_FAILED;
+        error = r.displayPath + " cannot be opened now";
+    } else if (r.kind != ChipKind::Chip) {
+        code = EXIT_FAILED;
+        error = r.displayPath + " is not a KX4701 chip: it stores no settings to show";
+    } else {
+        StoredIdentity id;
+        SerialDefaults serial{};
+        if (r.device->readIdentity(id) && r.device->readSerial(serial)) {
+            doc["stored"] = {{"identity", IdentityJson(id)}, {"serial", SerialJson(serial)}};
+        } else {
+            code = EXIT_FAILED;
+            error = r.device->error();
+        }
+    }
+    if (!o.json) {
+        o.out << "device    " << r.displayPath << "\n"
+              << "reports   VID " << Hex4(r.vid) << " PID " << Hex4(r.pid) << " version "
+              << Hex4(r.version) << "  \"" << r.manufacturer << "\" / \"" << r.product << "\" / \""
+              << r.serial << "\"\n";
+        if (r.kind == ChipKind::Chip) {
+            o.out << "chip      KX4701, firmware " << Version(r.firmware) << "\n";
+        }
+        if (!doc["stored"].is_null()) {
+            const Json& id = doc["stored"]["identity"];
+            o.out << "stored    VID " << id["vid"].get<std::string>() << " PID "
+                  << id["pid"].get<std::string>() << " max power " << id["max_power_ma"].get<int>()
+                  << " mA  \"" << id["manufacturer"]["text"].get<std::string>() << "\" / \""
+                  << id["product"]["text"].get<std::string>() << "\" / \""
+                  << id["serial"]["text"].get<std::string>() << "\"\n";
+            const auto& codes = doc["stored"]["serial"]["codes"];
+            o.out << "serial    " << SerialText({codes[0], codes[1], codes[2], codes[3], codes[4]})
+                  << "\n";
+        }
+    }
+    return Finish(o, std::move(doc), code,
+                  error.empty() ? std::vector<std::string>{} : std::vector<std::string>{error});
+}
+
+int SetSerialCommand(Devices& devices, const DeviceSelector& selector, const SerialChange& change,
+                     bool dryRun, Output& o) {
+    return RunWrite(
+        devices, "set-serial", selector, dryRun, o,
+        [&](OpenDevice& device, const DeviceRecord& r, Json& result, std::string& error) -> int {
+            SerialDefaults target{};
+            if (!change.complete()) {
+                if (!device.readSerial(target)) {
+                    error = device.error() + "; nothing was written";
+                    return EXIT_FAILED;
+                }
+                result["before"] = SerialJson(target);
+            }
+            const std::pair<ParameterList, const CodeEntry*> rows[] = {
+                {ParameterList::Baud, change.baud},
+                {ParameterList::Parity, change.parity},
+                {ParameterList::DataBits, change.dataBits},
+                {ParameterList::StopBits, change.stopBits}};
+            for (const auto& [list, entry] : rows) {
+                if (entry != nullptr) {
+                    ApplyEntry(list, *entry, target);
+                }
+            }
+            result["call"] = {{"function", "KX4701SetDefaultRate"}, {"serial", SerialJson(target)}};
+            const std::string call =
+                "KX4701SetDefaultRate(" + std::to_string(target.baudCode) + ", " +
+                std::to_string(target.parityCode) + ", " + std::to_string(target.stopBitsCode) +
+                ", " + std::to_string(target.dataBitsCode) + ", 0x" + Hex2(target.timingByte) + ")";
+            if (dryRun) {
+                result["result"] = "dry-run";
+                if (!o.json) {
+                    o.out << r.displayPath << ": would call " << call << " for "
+                          << DescribeSerialDefaults(target) << "; nothing was sent\n";
+                }
+                return EXIT_DONE;
+            }
+            if (!device.writeSerial(target)) {
+                error = device.error();
+                return EXIT_FAILED;
+            }
+            SerialDefaults after{};
+            if (!device.readSerial(after)) {
+                error = "written, but " + device.error();
+                return EXIT_MISMATCH;
+            }
+            result["after"] = SerialJson(after);
+            if (!(after == target)) {
+                error =
+                    "written " + SerialText(target) + ", but the chip holds " + SerialText(after);
+                return EXIT_MISMATCH;
+            }
+            result["result"] = "done";
+            if (!o.json) {
+                o.out << r.displayPath << ": serial defaults " << SerialText(target)
+                      << " written and read back\n";
+            }
+            return EXIT_DONE;
+        });
+}
+
+namespace {
+
+// An identity write or a factory reset, then the read-back of `expected` (and of the serial
+// defaults after a reset).
+int WriteAndCheckIdentity(Devices& devices, OpenDevice& device, const DeviceRecord& r,
+                          const StoredIdentity& expected, bool reset, Json& result,
+                          std::string& error, Output& o) {
+    const std::vector<std::string> pathsBefore = CurrentPaths(devices);
+    if (!(reset ? device.factoryReset() : device.writeIdentity(expected))) {
+        error = device.error();
+        return EXIT_FAILED;
+    }
+    StoredIdentity after;
+    std::string where;
+    if (!ReadBackIdentity(devices, device, r, pathsBefore, expected, after, where, error)) {
+        error = "written, but " + error;
+        return EXIT_MISMATCH;
+    }
+    const std::string whereText = DevicePathToUtf8(where);
+    result["after"] = {{"path", whereText}, {"identity", IdentityJson(after)}};
+    if (!(after == expected)) {
+        error = "written " + IdentityText(expected) + ", but the chip holds " + IdentityText(after);
+        return EXIT_MISMATCH;
+    }
+    if (reset) {
+        SerialDefaults serial{};
+        bool read = where == r.path && device.readSerial(serial);
+        if (!read) {
+            std::string ignored;
+            auto again = OpenDevice::Open(devices, where, ignored);
+            read = again && again->readSerial(serial);
+        }
+        if (!read) {
+            error = "reset, but the serial defaults could not be read back";
+            return EXIT_MISMATCH;
+        }
+        result["after"]["serial"] = SerialJson(serial);
+        if (!(serial == INITIAL_SERIAL_DEFAULTS)) {
+            error = "reset, but the chip holds serial defaults " + SerialText(serial);
+            return EXIT_MISMATCH;
+        }
+    }
+    result["result"] = "done";
+    if (!o.json) {
+        o.out << r.displayPath << ": " << (reset ? "factory settings " : "identity ")
+              << IdentityText(after) << (reset ? " restored" : " written") << " and read back"
+              << (where != r.path ? " at " + whereText : "") << "\n";
+    }
+    return EXIT_DONE;
+}
+
+}  // namespace
+
+int SetIdentityCommand(Devices& devices, const DeviceSelector& selector,
+                       const IdentityChange& change, bool dryRun, Output& o) {
+    return RunWrite(
+        devices, "set-identity", selector, dryRun, o,
+        [&](OpenDevice& device, const DeviceRecord& r, Json& result, std::string& error) -> int {
+            StoredIdentity target = FactoryIdentity();
+            if (!change.complete() && !change.factoryForRest) {
+                if (!device.readIdentity(target)) {
+                    error = device.error() + "; nothing was written";
+                    return EXIT_FAILED;
+                }
+                result["before"] = IdentityJson(target);
+            }
+            // Only values the identity rules accepted reach here; bMaxPower is the dialog's.
+            target.maxPower = IDENTITY_MAX_POWER;
+            target.vid = change.vid.value_or(target.vid);
+            target.pid = change.pid.value_or(target.pid);
+            target.manufacturer = change.manufacturer.value_or(target.manufacturer);
+            target.product = change.product.value_or(target.product);
+            target.serial = change.serial.value_or(target.serial);
+            result["call"] = {{"function", "KX4701SetDeviceCfg"},
+                              {"identity", IdentityJson(target)}};
+            if (dryRun) {
+                result["result"] = "dry-run";
+                if (!o.json) {
+                    o.out << r.displayPath << ": would call KX4701SetDeviceCfg(VID "
+                          << Hex4(target.vid) << ", PID " << Hex4(target.pid) << ", bMaxPower "
+                          << static_cast<int>(target.maxPower);
+                    for (const auto* t : {&target.manufacturer, &target.product, &target.serial}) {
+                        o.out << ", " << Quoted(*t) << " [" << Cp936Hex(*t) << "] " << t->size();
+                    }
+                    o.out << "); nothing was sent\n";
+                }
+                return EXIT_DONE;
+            }
+            return WriteAndCheckIdentity(devices, device, r, target, false, result, error, o);
+        });
+}
+
+int ResetCommand(Devices& devices, const DeviceSelector& selector, bool dryRun, Output& o) {
+    return RunWrite(
+        devices, "reset", selector, dryRun, o,
+        [&](OpenDevice& device, const DeviceRecord& r, Json& result, std::string& error) -> int {
+            result["call"] = {{"function", "KX4701ResetToDefault"}};
+            if (dryRun) {
+                result["result"] = "dry-run";
+                if (!o.json) {
+                    o.out << r.displayPath
+                          << ": would call KX4701ResetToDefault; nothing was sent\n";
+                }
+                return EXIT_DONE;
+            }
+            return WriteAndCheckIdentity(devices, device, r, FactoryIdentity(), true, result, error,
+                                         o);
+        });
+}
+
+}  // namespace kx::cli

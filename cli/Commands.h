@@ -1,0 +1,65 @@
+#pragma once
+// The command-line tool's commands, as functions over a device stack: the options come in
+// already checked (cli/Values.h), the result goes out as short English text or one JSON
+// document (docs of the schema: cli/kx4701.1.scd), errors as one line each on `err`.
+// Each returns the process's exit code.
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "cli/Devices.h"
+#include "config/SerialDefaults.h"
+
+namespace kx::cli {
+
+enum ExitCode : int {
+    EXIT_DONE = 0,
+    EXIT_FAILED = 1,       // the device or the command failed
+    EXIT_USAGE = 2,        // bad usage or bad input; nothing was looked up or sent
+    EXIT_MISMATCH = 3,     // written, but the read-back did not confirm it
+    EXIT_NO_DEVICE = 4,    // no such device, or several where one was meant
+    EXIT_UNSUPPORTED = 5,  // the loaded library cannot do it (no stored-settings read)
+};
+
+struct Output {
+    std::ostream& out;
+    std::ostream& err;
+    bool json = false;
+};
+
+// What set-serial changes; a null entry keeps the chip's stored value.
+struct SerialChange {
+    const CodeEntry* baud = nullptr;
+    const CodeEntry* parity = nullptr;
+    const CodeEntry* dataBits = nullptr;
+    const CodeEntry* stopBits = nullptr;
+    [[nodiscard]] bool complete() const { return baud && parity && dataBits && stopBits; }
+};
+
+// What set-identity changes (texts in CP936); an empty field keeps the chip's stored value,
+// or takes the dialog's default with `factoryForRest`.
+struct IdentityChange {
+    std::optional<std::uint16_t> vid, pid;
+    std::optional<std::string> manufacturer, product, serial;
+    bool factoryForRest = false;
+    [[nodiscard]] bool complete() const { return vid && pid && manufacturer && product && serial; }
+};
+
+int ListCommand(Devices& devices, bool allHid, Output& o);
+int ShowCommand(Devices& devices, const DeviceSelector& selector, Output& o);
+int SetSerialCommand(Devices& devices, const DeviceSelector& selector, const SerialChange& change,
+                     bool dryRun, Output& o);
+int SetIdentityCommand(Devices& devices, const DeviceSelector& selector,
+                       const IdentityChange& change, bool dryRun, Output& o);
+int ResetCommand(Devices& devices, const DeviceSelector& selector, bool dryRun, Output& o);
+
+// Text of four upper-case hexadecimal digits ("3C5B").
+[[nodiscard]] std::string Hex4(std::uint16_t value);
+// "115200 8N1 (codes 0D 04 01 04 30)".
+[[nodiscard]] std::string SerialText(const SerialDefaults& s);
+// VID PID "manufacturer" / "product" / "serial", texts shown in UTF-8.
+[[nodiscard]] std::string IdentityText(const StoredIdentity& id);
+
+}  // namespace kx::cli

@@ -1,0 +1,272 @@
+// kx4701's command lines run in-process over the virtual bench: exit code, what it printed
+// and what each device received (feature reports counted; a dry run and every refused input
+// write nothing).
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <sstream>
+
+#include "cli/Cli.h"
+#include "cli/Commands.h"
+#include "config/TextCodec.h"
+#include "device/BenchDevices.h"
+
+namespace kx::cli {
+namespace {
+
+using bench::ChipIdentity;
+using Json = nlohmann::json;
+
+constexpr SerialDefaults FACTORY = bench::FACTORY_SERIAL_DEFAULTS;
+
+// Chip 1 and chip 4 are factory-new, chip 2 carries an identity of its own, 3 is a keyboard.
+struct Rig {
+    Rig() {
+        bench().plugChip();
+        bench().plugChip({0x1A2B, 0x0001, 0x0200, "ACME", "Board", "B-2", 40});
+        bench().plugPlainHid();
+        bench().plugChip();
+        devices_.reappearWait = std::chrono::milliseconds(0);
+    }
+    bench::VirtualBench& bench() { return stack_.bench(); }
+
+    struct Result {
+        int code;
+        std::string out, err;
+        Json json() const { return Json::parse(out); }
+    };
+    Result run(std::vector<std::string> args) {
+        args.insert(args.begin(), "kx4701");
+        std::ostringstream out, err;
+        const int code = RunCli(args, devices_, out, err);
+        return {code, out.str(), err.str()};
+    }
+    std::vector<std::uint64_t> reports() {
+        std::vector<std::uint64_t> r;
+        for (const auto& d : stack_.bench().devices()) {
+            r.push_back(d.reportsReceived);
+        }
+        return r;
+    }
+    ChipIdentity identity(int id) { return bench().device(id)->identity; }
+    SerialDefaults serial(int id) { return bench().device(id)->serial; }
+
+    bench::BenchDevices stack_;
+    Devices devices_{stack_.library(), stack_.probe(), &stack_.kxLibrary(), nullptr};
+};
+
+class Cli : public ::testing::Test, protected Rig {};
+
+TEST_F(Cli, CommandLinesTable) {
+    const ChipIdentity factory;
+    const ChipIdentity second{0x1A2B, 0x0001, 0x0200, "ACME", "Board", "B-2", 40};
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        std::string out;                     // a line printed, or an error's text on stderr
+        std::vector<std::uint64_t> reports = {};  // feature reports each device received (SET)
+        int chip = 0;                             // the chip to look at afterwards, 0 for none
+        ChipIdentity identity = {};
+        SerialDefaults serial = {};
+    } rows[] = {
+        // Reading: one IDENTIFY per chip opened, the reads, nothing for the keyboard.
+        {{"list"}, 0, "vbench://kx4701/2  1A2B:0001  ver 0200  KX4701 fw 1.00", {1, 1, 0, 1}},
+        {{"show", "VBENCH://KX4701/2"},
+         0,
+         "serial    9600 8N1 (codes 06 04 01 04 40)",
+         {0, 3, 0, 0}},
+        {{"show", "--serial", "B-2"},
+         0,
+         "stored    VID 1A2B PID 0001 max power 80 mA",
+         {1, 3, 0, 1}},
+        {{"show", "--index", "2"}, 0, "device    vbench://kx4701/4", {1, 1, 0, 3}},
+        // Writes: the minimum of reports, the stored values checked afterwards.
+        {{"set-serial", "vbench://kx4701/1", "--baud", "115200", "--parity", "even", "--data-bits",
+          "7", "--stop-bits", "2"},
+         0,
+         "serial defaults 115200 7E2 (codes 0D 02 02 03 30) written and read back",
+         {3, 0, 0, 0},
+         1,
+         factory,
+         {13, 2, 2, 3, 0x30}},
+        {{"set-serial", "--serial", "B-2", "--baud", "4800"},
+         0,
+         "4800 8N1 (codes 05 04 01 04 30) written",
+         {1, 4, 0, 1},
+         2,
+         second,
+         {5, 4, 1, 4, 0x30}},
+        {{"set-serial", "--all", "--stop-bits", "2"},
+         0,
+         "9600 8N2",
+         {4, 4, 0, 4},
+         4,
+         factory,
+         {6, 4, 2, 4, 0x40}},
+        {{"set-serial", "--index", "0", "--parity", "odd", "--dry-run"},
+         0,
+         "would call KX4701SetDefaultRate(6, 1, 1, 4, 0x40) for 9600 8O1; nothing was sent",
+         {2, 1, 0, 1},
+         1,
+         factory,
+         FACTORY},
+        {{"set-identity", "vbench://kx4701/1", "--vid", "0xabcd", "--pid", "1234", "--manufacturer",
+          "厂商", "--product", "P", "--serial", "S1"},
+         0,
+         "identity VID ABCD PID 1234 \"厂商\" / \"P\" / \"S1\" written and read back",
+         {5, 0, 0, 0},
+         1,
+         {0xABCD, 0x1234, 0x0100, "\xB3\xA7\xC9\xCC", "P", "S1", 50},
+         FACTORY},
+        {{"set-identity", "vbench://kx4701/2", "--serial", "B-3"},
+         0,
+         "\"ACME\" / \"Board\" / \"B-3\"",
+         {0, 6, 0, 0},
+         2,
+         {0x1A2B, 0x0001, 0x0200, "ACME", "Board", "B-3", 50},
+         FACTORY},
+        {{"set-identity", "--device-serial", "B-2", "--product", "X",
+          "--factory-defaults-for-rest"},
+         0,
+         "VID 3C5B PID B207 \"KX-CHIPS\" / \"X\" / \"12345678\"",
+         {1, 5, 0, 1},
+         2,
+         {0x3C5B, 0xB207, 0x0200, "KX-CHIPS", "X", "12345678", 50},
+         FACTORY},
+        {{"set-identity", "vbench://kx4701/2", "--pid", "FFFF", "--dry-run"},
+         0,
+         "would call KX4701SetDeviceCfg(VID 1A2B, PID FFFF, bMaxPower 50, \"ACME\" [41 43 4D 45] 4",
+         {0, 2, 0, 0},
+         2,
+         second,
+         FACTORY},
+        {{"reset", "vbench://kx4701/2"},
+         0,
+         "factory settings VID 3C5B PID B207",
+         {0, 4, 0, 0},
+         2,
+         factory,
+         FACTORY},
+        // Refused before any device is looked up: nothing reaches any device.
+        {{"set-identity", "vbench://none", "--vid", "12"}, 2, "--vid must be four hexadecimal"},
+        {{"set-identity", "vbench://kx4701/1", "--pid", "9G4F"},
+         2,
+         "not '9G4F'; nothing was written"},
+        {{"set-identity", "vbench://kx4701/1", "--serial", std::string(31, 'S')}, 2, "is 31 bytes"},
+        {{"set-identity", "vbench://kx4701/1", "--product", "产品名称产品名称产品名称产品名称"},
+         2,
+         "is 32 bytes in CP936"},
+        {{"set-identity", "vbench://kx4701/1", "--manufacturer",
+          "\xE2\x82\xAC\xE2\x80\xBB\xF0\x9F\x98\x80"},
+         2,
+         "CP936 cannot hold (U+1F600)"},
+        {{"set-identity", "vbench://kx4701/1", "--manufacturer", ""}, 2, "must not be empty"},
+        {{"set-serial", "vbench://kx4701/1", "--baud", "9601"}, 2, "--baud must be 300, 600"},
+        {{"set-serial", "vbench://kx4701/1", "--parity", "mark"}, 2, "odd, even, space or none"},
+        {{"set-serial", "vbench://kx4701/1"}, 2, "nothing to set"},
+        {{"set-serial", "--baud", "9600"},
+         2,
+         "name a device: its path, --serial S or --index N (or --all)"},
+        {{"set-serial", "--index", "x", "--baud", "9600"}, 2, "--index must be a position"},
+        {{"reset", "a", "--serial", "b"}, 2, "excludes"},
+        {{"frobnicate"}, 2, "kx4701 --help"},
+        // No device, several, or not a chip: refused before anything is written.
+        {{"show", "vbench://kx4701/9"}, 4, "no KX4701 chip at vbench://kx4701/9"},
+        {{"set-serial", "--serial", "12345678", "--baud", "9600"},
+         4,
+         "2 devices with serial '12345678': vbench://kx4701/1, vbench://kx4701/4; name one by path",
+         {1, 1, 0, 1}},
+        {{"set-serial", "--index", "3", "--baud", "9600"},
+         4,
+         "no KX4701 chip at index 3",
+         {1, 1, 0, 1}},
+        {{"set-serial", "vbench://hid/3", "--baud", "9600"},
+         1,
+         "vbench://hid/3 is not a KX4701 chip (it did not identify as one); nothing was written"},
+        {{"show", "vbench://hid/3"}, 1, "is not a KX4701 chip: it stores no settings"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args.front() + " " + (row.args.size() > 1 ? row.args[1] : ""));
+        Rig fresh;
+        const std::vector<std::uint64_t> before = fresh.reports();
+        const Result r = fresh.run(row.args);
+        EXPECT_EQ(r.code, row.code) << r.err;
+        EXPECT_NE((row.code == 0 ? r.out : r.err).find(row.out), std::string::npos)
+            << r.out << r.err;
+        std::vector<std::uint64_t> sent = fresh.reports();
+        for (std::size_t i = 0; i < sent.size(); ++i) {
+            sent[i] -= before[i];
+        }
+        const std::vector<std::uint64_t> none(4, 0);
+        EXPECT_EQ(sent, row.reports.empty() ? none : row.reports);
+        if (row.chip != 0) {
+            EXPECT_EQ(fresh.identity(row.chip), row.identity);
+            EXPECT_EQ(fresh.serial(row.chip), row.serial);
+        }
+    }
+}
+
+// The documented document: every command's head, and the fields scripts rely on.
+TEST_F(Cli, JsonDocuments) {
+    Json j = run({"list", "--all-hid", "--json"}).json();
+    EXPECT_EQ(j["schema"], 1);
+    EXPECT_EQ(j["ok"], true);
+    ASSERT_EQ(j["devices"].size(), 4u);
+    EXPECT_EQ(j["devices"][1], Json::parse(R"({"index":1,"path":"vbench://kx4701/2","opened":true,
+        "vid":"1A2B","pid":"0001","version":"0200","manufacturer":"ACME","product":"Board",
+        "serial":"B-2","kx4701":true,"firmware":"1.00"})"));
+    EXPECT_EQ(j["devices"][2]["kx4701"], false);
+    EXPECT_TRUE(j["devices"][2]["index"].is_null());
+
+    j = run({"show", "vbench://kx4701/2", "--json"}).json();
+    EXPECT_EQ(j["stored"]["serial"], Json::parse(R"({"text":"9600 8N1","baud":"9600",
+        "data_bits":"8","parity":"none","stop_bits":"1","codes":[6,4,1,4,64]})"));
+    EXPECT_EQ(j["stored"]["identity"]["max_power_ma"], 80);
+    EXPECT_EQ(j["stored"]["identity"]["manufacturer"],
+              Json::parse(R"({"text":"ACME","cp936":"41 43 4D 45"})"));
+
+    j = run({"set-serial", "--all", "--baud", "300", "--json"}).json();
+    ASSERT_EQ(j["results"].size(), 3u);
+    EXPECT_EQ(j["results"][0]["before"]["text"], "9600 8N1");
+    EXPECT_EQ(j["results"][0]["after"]["text"], "300 8N1");
+    EXPECT_EQ(j["results"][2]["result"], "done");
+
+    // A refused write and a cut read-back: failed and mismatch, each said once on stderr.
+    bench().faults(1).refuseCommands = true;
+    bench().faults(4).vanishAfterReports = 4;  // IDENTIFY and the write, then gone
+    const Result r = run({"set-serial", "--all", "--baud", "1200", "--parity", "none", "--data-bits",
+                       "8", "--stop-bits", "1", "--json"});
+    j = r.json();
+    EXPECT_EQ(r.code, EXIT_FAILED);
+    EXPECT_EQ(j["exit_code"], 1);
+    EXPECT_EQ(j["results"][0]["result"], "failed");
+    EXPECT_EQ(j["results"][1]["result"], "done");
+    EXPECT_EQ(j["results"][2]["result"], "mismatch");
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+    EXPECT_NE(r.err.find("vbench://kx4701/4: written, but reading the stored serial defaults "
+                         "failed: the device did not respond (unplugged?)"),
+              std::string::npos)
+        << r.err;
+}
+
+// A library without our extension (the maker's DLL) cannot check a write: refused, exit 5.
+TEST_F(Cli, WithoutTheExtensionWritesAreRefusedAndShowSaysSo) {
+    devices_.extension = nullptr;
+    const std::vector<std::uint64_t> before = reports();
+    Result r = run({"set-serial", "vbench://kx4701/1", "--baud", "9600", "--parity", "none",
+                 "--data-bits", "8", "--stop-bits", "1"});
+    EXPECT_EQ(r.code, EXIT_UNSUPPORTED);
+    EXPECT_NE(r.err.find("cannot read a chip's stored settings"), std::string::npos);
+    EXPECT_EQ(reports(), before);
+    r = run({"show", "vbench://kx4701/1", "--json"});
+    EXPECT_EQ(r.code, EXIT_UNSUPPORTED);
+    EXPECT_TRUE(r.json()["stored"].is_null());
+    EXPECT_TRUE(r.json()["device"]["kx4701"].is_null());
+    r = run({"list"});  // every device the library lists counts, unmarked
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4);
+}
+
+}  // namespace
+}  // namespace kx::cli
