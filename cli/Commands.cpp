@@ -29,7 +29,10 @@ std::string Hex2(std::uint8_t value) {
 std::string Cp936Hex(const std::string& cp936) {
     std::string out;
     for (const char c : cp936) {
-        out += (out.empty() ? "" : " ") + Hex2(static_cast<std::uint8_t>(c));
+        if (!out.empty()) {
+            out += ' ';
+        }
+        out += Hex2(static_cast<std::uint8_t>(c));
     }
     return out;
 }
@@ -93,7 +96,10 @@ Json IdentityJson(const StoredIdentity& id) {
 }
 
 std::string Quoted(const std::string& cp936) {
-    return "\"" + text::AnsiToUtf8(cp936) + "\"";
+    std::string out(1, '"');
+    out += text::AnsiToUtf8(cp936);
+    out += '"';
+    return out;
 }
 
 // One line on `err` for each failure, the JSON document or nothing on `out`.

@@ -32,7 +32,10 @@ bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
 std::string Candidates(const std::vector<DeviceRecord>& records) {
     std::string out;
     for (const DeviceRecord& r : records) {
-        out += (out.empty() ? "" : ", ") + r.displayPath;
+        if (!out.empty()) {
+            out += ", ";
+        }
+        out += r.displayPath;
     }
     return out;
 }
