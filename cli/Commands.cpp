@@ -1,6 +1,6 @@
 #include "cli/Commands.h"
 
-#include <nlohmann/json.hpp>
+#include "cli/Report.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -16,91 +16,7 @@
 namespace kx::cli {
 namespace {
 
-using Json = nlohmann::ordered_json;
-
 constexpr int SCHEMA = 1;
-
-std::string Hex2(std::uint8_t value) {
-    char b[4];
-    std::snprintf(b, sizeof b, "%02X", static_cast<unsigned>(value));
-    return b;
-}
-
-std::string Cp936Hex(const std::string& cp936) {
-    std::string out;
-    for (const char c : cp936) {
-        if (!out.empty()) {
-            out += ' ';
-        }
-        out += Hex2(static_cast<std::uint8_t>(c));
-    }
-    return out;
-}
-
-std::string Version(std::uint16_t firmware) {
-    char b[8];
-    std::snprintf(b, sizeof b, "%u.%02X", static_cast<unsigned>(firmware >> 8),
-                  static_cast<unsigned>(firmware & 0xFF));
-    return b;
-}
-
-Json KindJson(ChipKind kind) {
-    return kind == ChipKind::Unknown ? Json(nullptr) : Json(kind == ChipKind::Chip);
-}
-
-Json ReportedJson(const DeviceRecord& r) {
-    Json j;
-    j["index"] = r.chipIndex >= 0 ? Json(r.chipIndex) : Json(nullptr);
-    j["path"] = r.displayPath;
-    j["opened"] = r.opened;
-    j["vid"] = Hex4(r.vid);
-    j["pid"] = Hex4(r.pid);
-    j["version"] = Hex4(r.version);
-    j["manufacturer"] = r.manufacturer;
-    j["product"] = r.product;
-    j["serial"] = r.serial;
-    j["kx4701"] = KindJson(r.kind);
-    j["firmware"] = r.kind == ChipKind::Chip ? Json(Version(r.firmware)) : Json(nullptr);
-    return j;
-}
-
-Json SerialJson(const SerialDefaults& s) {
-    const auto name = [](ParameterList list, std::uint8_t code) -> Json {
-        const CodeEntry* e = FindEntryByCode(list, code);
-        return e == nullptr ? Json(nullptr) : Json(e->name);
-    };
-    Json j;
-    j["text"] = DescribeSerialDefaults(s);
-    j["baud"] = name(ParameterList::Baud, s.baudCode);
-    j["data_bits"] = name(ParameterList::DataBits, s.dataBitsCode);
-    j["parity"] = name(ParameterList::Parity, s.parityCode);
-    j["stop_bits"] = name(ParameterList::StopBits, s.stopBitsCode);
-    j["codes"] = {s.baudCode, s.parityCode, s.stopBitsCode, s.dataBitsCode, s.timingByte};
-    return j;
-}
-
-Json TextJson(const std::string& cp936) {
-    return {{"text", text::AnsiToUtf8(cp936)}, {"cp936", Cp936Hex(cp936)}};
-}
-
-Json IdentityJson(const StoredIdentity& id) {
-    Json j;
-    j["vid"] = Hex4(id.vid);
-    j["pid"] = Hex4(id.pid);
-    j["max_power"] = id.maxPower;
-    j["max_power_ma"] = 2 * id.maxPower;
-    j["manufacturer"] = TextJson(id.manufacturer);
-    j["product"] = TextJson(id.product);
-    j["serial"] = TextJson(id.serial);
-    return j;
-}
-
-std::string Quoted(const std::string& cp936) {
-    std::string out(1, '"');
-    out += text::AnsiToUtf8(cp936);
-    out += '"';
-    return out;
-}
 
 // One line on `err` for each failure, the JSON document or nothing on `out`.
 int Finish(Output& o, Json doc, int code, const std::vector<std::string>& errors) {
@@ -136,14 +52,6 @@ int Fail(Output& o, const char* command, int code, const std::string& error) {
 int Worse(int a, int b) {
     const auto rank = [](int c) { return c == EXIT_FAILED ? 2 : c == EXIT_MISMATCH ? 1 : 0; };
     return rank(b) > rank(a) ? b : a;
-}
-
-std::vector<std::string> CurrentPaths(Devices& devices) {
-    return DiscoverOpenablePaths(devices.library, devices.probe);
-}
-
-bool Present(const std::vector<std::string>& paths, const std::string& path) {
-    return std::find(paths.begin(), paths.end(), path) != paths.end();
 }
 
 // One device's part of a write: reads what it needs, sends (unless a dry run), reads back.
@@ -199,79 +107,7 @@ int RunWrite(Devices& devices, const char* command, const DeviceSelector& select
     return Finish(o, std::move(doc), code, errors);
 }
 
-// After an identity change a USB chip may leave and enumerate again, perhaps under another
-// path. Reads back on the open handle; if that fails, waits for the chip at its old path or
-// at one that was not there before, and reads it there. `where` gets the library's path it
-// was read at. A chip found there that holds something else is returned only when nothing
-// better came before the deadline, so the caller can report the mismatch.
-bool ReadBackIdentity(Devices& devices, OpenDevice& device, const DeviceRecord& record,
-                      const std::vector<std::string>& pathsBefore, const StoredIdentity& expected,
-                      StoredIdentity& after, std::string& where, std::string& error) {
-    where = record.path;
-    if (device.readIdentity(after)) {
-        return true;
-    }
-    error = device.error();
-    std::optional<std::pair<std::string, StoredIdentity>> other;
-    const auto deadline = std::chrono::steady_clock::now() + devices.reappearWait;
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(devices.reappearPoll);
-        std::vector<std::pair<std::string, StoredIdentity>> found;
-        for (const std::string& path : CurrentPaths(devices)) {
-            std::string ignored;
-            StoredIdentity id;
-            if (path == record.path || !Present(pathsBefore, path)) {
-                if (auto again = OpenDevice::Open(devices, path, ignored);
-                    again && again->readIdentity(id)) {
-                    found.emplace_back(path, id);
-                }
-            }
-        }
-        const auto matches = std::count_if(found.begin(), found.end(),
-                                           [&](const auto& f) { return f.second == expected; });
-        if (matches > 1) {
-            // Another chip that came with the same identity would make the answer a guess.
-            error = "the chip left after the write, and several chips came back with its identity";
-            return false;
-        }
-        if (matches == 1) {
-            const auto& f = *std::find_if(found.begin(), found.end(),
-                                          [&](const auto& x) { return x.second == expected; });
-            where = f.first;
-            after = f.second;
-            return true;
-        }
-        if (found.size() == 1) {
-            other = found.front();
-        }
-    }
-    if (other) {
-        where = other->first;
-        after = other->second;
-        return true;
-    }
-    error += "; the chip did not come back within " +
-             std::to_string(devices.reappearWait.count() / 1000) + " s to be checked";
-    return false;
-}
-
 }  // namespace
-
-std::string Hex4(std::uint16_t value) {
-    char b[8];
-    std::snprintf(b, sizeof b, "%04X", static_cast<unsigned>(value));
-    return b;
-}
-
-std::string SerialText(const SerialDefaults& s) {
-    return DescribeSerialDefaults(s) + " (codes " + Hex2(s.baudCode) + " " + Hex2(s.parityCode) +
-           " " + Hex2(s.stopBitsCode) + " " + Hex2(s.dataBitsCode) + " " + Hex2(s.timingByte) + ")";
-}
-
-std::string IdentityText(const StoredIdentity& id) {
-    return "VID " + Hex4(id.vid) + " PID " + Hex4(id.pid) + " " + Quoted(id.manufacturer) + " / " +
-           Quoted(id.product) + " / " + Quoted(id.serial);
-}
 
 int ListCommand(Devices& devices, bool allHid, Output& o) {
     const std::vector<DeviceRecord> inventory = TakeInventory(devices);
@@ -424,7 +260,8 @@ namespace {
 int WriteAndCheckIdentity(Devices& devices, OpenDevice& device, const DeviceRecord& r,
                           const StoredIdentity& expected, bool reset, Json& result,
                           std::string& error, Output& o) {
-    const std::vector<std::string> pathsBefore = CurrentPaths(devices);
+    const std::vector<std::string> pathsBefore =
+        DiscoverOpenablePaths(devices.library, devices.probe);
     if (!(reset ? device.factoryReset() : device.writeIdentity(expected))) {
         error = device.error();
         return EXIT_FAILED;

@@ -55,11 +55,4 @@ int SetIdentityCommand(Devices& devices, const DeviceSelector& selector,
                        const IdentityChange& change, bool dryRun, Output& o);
 int ResetCommand(Devices& devices, const DeviceSelector& selector, bool dryRun, Output& o);
 
-// Text of four upper-case hexadecimal digits ("3C5B").
-[[nodiscard]] std::string Hex4(std::uint16_t value);
-// "115200 8N1 (codes 0D 04 01 04 30)".
-[[nodiscard]] std::string SerialText(const SerialDefaults& s);
-// VID PID "manufacturer" / "product" / "serial", texts shown in UTF-8.
-[[nodiscard]] std::string IdentityText(const StoredIdentity& id);
-
 }  // namespace kx::cli

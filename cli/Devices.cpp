@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <thread>
 #include <utility>
 
 #include "config/IdentityRules.h"
@@ -27,6 +28,10 @@ bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
     const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
                                               [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+bool Present(const std::vector<std::string>& paths, const std::string& path) {
+    return std::find(paths.begin(), paths.end(), path) != paths.end();
 }
 
 std::string Candidates(const std::vector<DeviceRecord>& records) {
@@ -108,6 +113,57 @@ Selection SelectDevices(const std::vector<DeviceRecord>& inventory,
         s.devices = std::move(matches);
     }
     return s;
+}
+
+bool ReadBackIdentity(Devices& devices, OpenDevice& device, const DeviceRecord& record,
+                      const std::vector<std::string>& pathsBefore, const StoredIdentity& expected,
+                      StoredIdentity& after, std::string& where, std::string& error) {
+    where = record.path;
+    if (device.readIdentity(after)) {
+        return true;
+    }
+    error = device.error();
+    std::optional<std::pair<std::string, StoredIdentity>> other;
+    const auto deadline = std::chrono::steady_clock::now() + devices.reappearWait;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(devices.reappearPoll);
+        std::vector<std::pair<std::string, StoredIdentity>> found;
+        for (const std::string& path : DiscoverOpenablePaths(devices.library, devices.probe)) {
+            std::string ignored;
+            StoredIdentity id;
+            if (path == record.path || !Present(pathsBefore, path)) {
+                if (auto again = OpenDevice::Open(devices, path, ignored);
+                    again && again->readIdentity(id)) {
+                    found.emplace_back(path, id);
+                }
+            }
+        }
+        const auto matches = std::count_if(found.begin(), found.end(),
+                                           [&](const auto& f) { return f.second == expected; });
+        if (matches > 1) {
+            // Another chip that came with the same identity would make the answer a guess.
+            error = "the chip left after the write, and several chips came back with its identity";
+            return false;
+        }
+        if (matches == 1) {
+            const auto& f = *std::find_if(found.begin(), found.end(),
+                                          [&](const auto& x) { return x.second == expected; });
+            where = f.first;
+            after = f.second;
+            return true;
+        }
+        if (found.size() == 1) {
+            other = found.front();
+        }
+    }
+    if (other) {
+        where = other->first;
+        after = other->second;
+        return true;
+    }
+    error += "; the chip did not come back within " +
+             std::to_string(devices.reappearWait.count() / 1000) + " s to be checked";
+    return false;
 }
 
 StoredIdentity FactoryIdentity() {

@@ -125,6 +125,17 @@ class OpenDevice {
     std::string error_;
 };
 
+// Reads back the stored identity after a write that changed it. A chip that applies a new
+// identity may leave the bus and enumerate again, perhaps under another path: when the read
+// on `device` fails, waits (devices.reappearWait) for the chip at its old path or at a path
+// not in `pathsBefore`, and reads it there. `where` gets the library's path it was read at.
+// A chip holding something other than `expected` is returned only when nothing better came
+// by the deadline, so the caller can report the mismatch. False with `error` when no chip
+// could be read.
+bool ReadBackIdentity(Devices& devices, OpenDevice& device, const DeviceRecord& record,
+                      const std::vector<std::string>& pathsBefore, const StoredIdentity& expected,
+                      StoredIdentity& after, std::string& where, std::string& error);
+
 // The thread's last error as a short English phrase ("the chip refused the write").
 [[nodiscard]] std::string DescribeLastError(std::uint32_t code);
 

@@ -1,0 +1,35 @@
+#pragma once
+// How the command-line tool shows devices, identities and serial defaults: as short text
+// lines and as the JSON fields of its documented schema (cli/kx4701.1.scd). Pure.
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <string>
+
+#include "cli/Devices.h"
+#include "config/SerialDefaults.h"
+
+namespace kx::cli {
+
+using Json = nlohmann::ordered_json;
+
+// Upper-case hexadecimal: two digits, four digits ("3C5B").
+[[nodiscard]] std::string Hex2(std::uint8_t value);
+[[nodiscard]] std::string Hex4(std::uint16_t value);
+// CP936 bytes as "4B 58 2D".
+[[nodiscard]] std::string Cp936Hex(const std::string& cp936);
+// A firmware version 0x0100 as "1.00".
+[[nodiscard]] std::string Version(std::uint16_t firmware);
+// A CP936 text in UTF-8 between double quotes.
+[[nodiscard]] std::string Quoted(const std::string& cp936);
+// "115200 8N1 (codes 0D 04 01 04 30)".
+[[nodiscard]] std::string SerialText(const SerialDefaults& s);
+// VID PID "manufacturer" / "product" / "serial".
+[[nodiscard]] std::string IdentityText(const StoredIdentity& id);
+
+[[nodiscard]] Json ReportedJson(const DeviceRecord& r);
+[[nodiscard]] Json SerialJson(const SerialDefaults& s);
+[[nodiscard]] Json IdentityJson(const StoredIdentity& id);
+
+}  // namespace kx::cli
