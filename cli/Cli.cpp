@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "cli/Commands.h"
+#include "cli/Provision.h"
 #include "cli/Values.h"
 #include "res/version.h"
 
@@ -111,6 +112,21 @@ int RunCli(const std::vector<std::string>& args, Devices& devices, std::ostream&
     addDryRun(reset);
     addJson(reset);
 
+    ProvisionOptions provision;
+    std::string count;
+    auto* prov = app.add_subcommand("provision", "write chip after chip from a profile");
+    prov->add_option("PROFILE", provision.profile, "the profile, a TOML file")->required();
+    prov->add_option("--count", count, "stop after N chips are done")->option_text("N");
+    prov->add_flag("--watch", provision.watch, "wait for chips to be plugged, until Ctrl-C");
+    prov->add_flag("--rewrite", provision.rewrite,
+                   "also chips that already carry a serial of the profile");
+    prov->add_option("--state", provision.state, "the counter's file (PROFILE.state)")
+        ->option_text("FILE");
+    prov->add_option("--log", provision.log, "append one JSON line per chip to FILE")
+        ->option_text("FILE");
+    addDryRun(prov);
+    addJson(prov);
+
     std::vector<const char*> argv;
     for (const std::string& a : args) {
         argv.push_back(a.c_str());
@@ -135,6 +151,17 @@ int RunCli(const std::vector<std::string>& args, Devices& devices, std::ostream&
 
     if (list->parsed()) {
         return ListCommand(devices, allHid, o);
+    }
+    if (prov->parsed()) {
+        if (!count.empty()) {
+            const auto [end, ec] =
+                std::from_chars(count.data(), count.data() + count.size(), provision.count);
+            if (ec != std::errc() || end != count.data() + count.size() || provision.count < 1) {
+                return usage("--count must be a number of chips from 1, not '" + count + "'");
+            }
+        }
+        provision.dryRun = dryRun;
+        return ProvisionCommand(devices, provision, o);
     }
     SelectorOptions& sel = show->parsed()          ? showSel
                            : setSerial->parsed()   ? serialSel

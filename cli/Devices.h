@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +33,9 @@ struct Devices {
     // enumerates again with its new descriptors), and how often discovery looks for it.
     std::chrono::milliseconds reappearWait{10000};
     std::chrono::milliseconds reappearPoll{100};
+    // Waits until `notifications` delivered something or the time passed; false when the
+    // run must stop (Ctrl-C). Null where nothing can be waited for.
+    std::function<bool(std::chrono::milliseconds)> wait = {};
 };
 
 enum class ChipKind { Chip, NotChip, Unknown };  // Unknown: the library cannot tell

@@ -4,14 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
-#include <sstream>
-
-#include "cli/Cli.h"
+#include "CliRig.h"
 #include "cli/Commands.h"
 #include "config/TextCodec.h"
-#include "device/BenchDevices.h"
 
 namespace kx::cli {
 namespace {
@@ -22,39 +17,13 @@ using Json = nlohmann::json;
 constexpr SerialDefaults FACTORY = bench::FACTORY_SERIAL_DEFAULTS;
 
 // Chip 1 and chip 4 are factory-new, chip 2 carries an identity of its own, 3 is a keyboard.
-struct Rig {
+struct Rig : CliRig {
     Rig() {
         bench().plugChip();
         bench().plugChip({0x1A2B, 0x0001, 0x0200, "ACME", "Board", "B-2", 40});
         bench().plugPlainHid();
         bench().plugChip();
-        devices_.reappearWait = std::chrono::milliseconds(0);
     }
-    bench::VirtualBench& bench() { return stack_.bench(); }
-
-    struct Result {
-        int code;
-        std::string out, err;
-        Json json() const { return Json::parse(out); }
-    };
-    Result run(std::vector<std::string> args) {
-        args.insert(args.begin(), "kx4701");
-        std::ostringstream out, err;
-        const int code = RunCli(args, devices_, out, err);
-        return {code, out.str(), err.str()};
-    }
-    std::vector<std::uint64_t> reports() {
-        std::vector<std::uint64_t> r;
-        for (const auto& d : stack_.bench().devices()) {
-            r.push_back(d.reportsReceived);
-        }
-        return r;
-    }
-    ChipIdentity identity(int id) { return bench().device(id)->identity; }
-    SerialDefaults serial(int id) { return bench().device(id)->serial; }
-
-    bench::BenchDevices stack_;
-    Devices devices_{stack_.library(), stack_.probe(), &stack_.kxLibrary(), nullptr};
 };
 
 class Cli : public ::testing::Test, protected Rig {};
@@ -65,7 +34,7 @@ TEST_F(Cli, CommandLinesTable) {
     const struct {
         std::vector<std::string> args;
         int code;
-        std::string out;                     // a line printed, or an error's text on stderr
+        std::string out;                          // a line printed, or an error's text on stderr
         std::vector<std::uint64_t> reports = {};  // feature reports each device received (SET)
         int chip = 0;                             // the chip to look at afterwards, 0 for none
         ChipIdentity identity = {};
@@ -236,8 +205,8 @@ TEST_F(Cli, JsonDocuments) {
     // A refused write and a cut read-back: failed and mismatch, each said once on stderr.
     bench().faults(1).refuseCommands = true;
     bench().faults(4).vanishAfterReports = 4;  // IDENTIFY and the write, then gone
-    const Result r = run({"set-serial", "--all", "--baud", "1200", "--parity", "none", "--data-bits",
-                       "8", "--stop-bits", "1", "--json"});
+    const Result r = run({"set-serial", "--all", "--baud", "1200", "--parity", "none",
+                          "--data-bits", "8", "--stop-bits", "1", "--json"});
     j = r.json();
     EXPECT_EQ(r.code, EXIT_FAILED);
     EXPECT_EQ(j["exit_code"], 1);
@@ -256,7 +225,7 @@ TEST_F(Cli, WithoutTheExtensionWritesAreRefusedAndShowSaysSo) {
     devices_.extension = nullptr;
     const std::vector<std::uint64_t> before = reports();
     Result r = run({"set-serial", "vbench://kx4701/1", "--baud", "9600", "--parity", "none",
-                 "--data-bits", "8", "--stop-bits", "1"});
+                    "--data-bits", "8", "--stop-bits", "1"});
     EXPECT_EQ(r.code, EXIT_UNSUPPORTED);
     EXPECT_NE(r.err.find("cannot read a chip's stored settings"), std::string::npos);
     EXPECT_EQ(reports(), before);

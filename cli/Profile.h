@@ -1,0 +1,55 @@
+#pragma once
+// A provisioning profile: what every chip of a production run gets (serial defaults,
+// identity) and the pattern of the serial number each one gets of its own. Read from TOML
+// and checked as a whole before any chip is touched, with the command line's value rules
+// (cli/Values.h). The schema is documented in cli/kx4701.1.scd (PROVISIONING).
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/SerialDefaults.h"
+
+namespace kx::cli {
+
+// A fixed text, a counter of fixed width, a fixed text: "KXB-{counter:06}" is the prefix
+// "KXB-" and six decimal digits; {counter:04X} and {counter:04x} count in hexadecimal.
+// Prefix and suffix are CP936.
+struct SerialPattern {
+    std::string prefix, suffix;
+    int width = 0;
+    int base = 10;
+    bool upper = true;  // hexadecimal digits A-F rather than a-f
+
+    // The serial of `number`, which must be at most maxNumber().
+    [[nodiscard]] std::string format(std::uint64_t number) const;
+    [[nodiscard]] std::uint64_t maxNumber() const;  // the largest that fits the width
+    // Whether `serial` (CP936) is one this pattern makes: prefix, `width` digits, suffix.
+    [[nodiscard]] bool matches(std::string_view serial) const;
+};
+
+struct Profile {
+    // Serial defaults; a null entry keeps the chip's value.
+    const CodeEntry* baud = nullptr;
+    const CodeEntry* parity = nullptr;
+    const CodeEntry* dataBits = nullptr;
+    const CodeEntry* stopBits = nullptr;
+    // Identity (CP936 texts); an empty one keeps the chip's value.
+    std::optional<std::uint16_t> vid, pid;
+    std::optional<std::string> manufacturer, product;
+    SerialPattern serial;
+    std::uint64_t start = 1;  // the first number, when no state file says otherwise
+    std::uint64_t step = 1;
+
+    [[nodiscard]] bool setsSerialDefaults() const { return baud || parity || dataBits || stopBits; }
+};
+
+// Parses `toml` (the contents of `file`, for the messages). Returns the profile, or nullopt
+// with every error found in `errors`, each "FILE:LINE: KEY: what is wrong and what is
+// allowed".
+[[nodiscard]] std::optional<Profile> ParseProfile(std::string_view toml, const std::string& file,
+                                                  std::vector<std::string>& errors);
+
+}  // namespace kx::cli

@@ -1,0 +1,421 @@
+#include "cli/Provision.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <set>
+
+#include "cli/DurableFile.h"
+#include "cli/Profile.h"
+#include "cli/Report.h"
+#include "config/IdentityRules.h"
+#include "config/TextCodec.h"
+#include "device/DevicePath.h"
+#include "device/Discovery.h"
+
+namespace kx::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::string_view STATE_HEADER =
+    "# kx4701 provision state: the next serial number to take. Never lower it.\n";
+// How often a watching run looks again without any event: udevd may still be setting a
+// new node's permissions when its event arrives.
+constexpr std::chrono::milliseconds RESCAN_INTERVAL{1000};
+
+double MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Wakes the watching loop; what arrived does not matter, a rescan finds it.
+struct WakeSink final : DeviceChangeSink {
+    void deliverDeviceChange(std::uint32_t, const void*) override {}
+};
+
+class ProvisionRun {
+  public:
+    ProvisionRun(Devices& devices, const ProvisionOptions& options, Output& o, Profile profile)
+        : devices_(devices), options_(options), o_(o), profile_(std::move(profile)) {}
+
+    int execute();
+
+  private:
+    bool open(std::string& error, int& code);
+    void scan();
+    void provision(const DeviceRecord& record);
+    bool take(std::uint64_t& number);
+    void finish(Json entry, const char* result, const std::string& error);
+    void progress(const std::string& path, const std::string& serial, const std::string& what);
+    bool enough() const { return options_.count >= 0 && done_ >= options_.count; }
+
+    Devices& devices_;
+    const ProvisionOptions& options_;
+    Output& o_;
+    Profile profile_;
+    std::string statePath_;
+    std::unique_ptr<ExclusiveLock> lock_;
+    std::unique_ptr<AppendOnlyFile> log_;
+    std::uint64_t next_ = 0;
+    std::set<std::string> handled_;  // library paths dealt with, while they stay plugged
+    std::set<std::string> written_;  // serials this run wrote: such a chip is its own, back
+    std::int64_t done_ = 0, skipped_ = 0, failed_ = 0, mismatched_ = 0, tried_ = 0;
+    std::string fatal_;
+    Json chips_ = Json::array();
+};
+
+bool ProvisionRun::open(std::string& error, int& code) {
+    code = EXIT_FAILED;
+    statePath_ = options_.state.empty() ? options_.profile + ".state" : options_.state;
+    if (!options_.dryRun) {
+        bool held = false;
+        lock_ = ExclusiveLock::Acquire(statePath_ + ".lock", held, error);
+        if (!lock_) {
+            if (held) {
+                error = "another kx4701 provision run is using " + statePath_ +
+                        "; it never shares numbers, so this one does not start";
+            }
+            return false;
+        }
+    }
+    const std::optional<std::string> state = ReadWholeFile(statePath_, error);
+    if (!error.empty()) {
+        return false;
+    }
+    next_ = profile_.start;
+    if (state) {
+        const std::optional<std::uint64_t> stored = ParseState(*state);
+        if (!stored) {
+            error = statePath_ +
+                    " is not a kx4701 state file, and its next number is never guessed at; "
+                    "mend it by hand, or name another with --state";
+            return false;
+        }
+        // A start raised in the profile only ever skips numbers.
+        next_ = std::max(*stored, profile_.start);
+    }
+    if (!options_.dryRun && !options_.log.empty()) {
+        log_ = AppendOnlyFile::Open(options_.log, error);
+        if (!log_) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ProvisionRun::take(std::uint64_t& number) {
+    if (next_ > profile_.serial.maxNumber()) {
+        fatal_ = "the counter has passed " + std::to_string(profile_.serial.maxNumber()) +
+                 ", the largest number the serial pattern holds";
+        return false;
+    }
+    number = next_;
+    if (!options_.dryRun) {
+        std::string error;
+        // On the disk before the chip sees the number: after a crash it is burned, not reused.
+        if (!ReplaceDurably(statePath_, StateText(number + profile_.step), error)) {
+            fatal_ = error + "; no number was taken";
+            return false;
+        }
+    }
+    next_ = number + profile_.step;
+    return true;
+}
+
+void ProvisionRun::progress(const std::string& path, const std::string& serial,
+                            const std::string& what) {
+    if (!o_.json) {
+        o_.out << "provision: [" << tried_ << "] " << path << "  " << serial << "  " << what
+               << std::endl;
+    }
+}
+
+void ProvisionRun::finish(Json entry, const char* result, const std::string& error) {
+    entry["result"] = result;
+    if (!error.empty()) {
+        entry["error"] = error;
+        o_.err << "kx4701: " << entry["path"].get<std::string>() << ": " << error << "\n";
+    }
+    Json timing = entry.contains("timing_ms") ? entry["timing_ms"] : Json::object();
+    entry.erase("timing_ms");
+    const Clock::time_point logged = Clock::now();
+    if (log_) {
+        std::string logError;
+        if (!log_->append(entry.dump(), logError)) {
+            fatal_ = logError;
+        }
+    }
+    timing["log"] = MillisecondsSince(logged);
+    entry["timing_ms"] = timing;
+    chips_.push_back(std::move(entry));
+}
+
+void ProvisionRun::scan() {
+    const std::vector<DeviceRecord> inventory = TakeInventory(devices_);
+    std::set<std::string> present;
+    for (const DeviceRecord& r : inventory) {
+        present.insert(r.path);
+    }
+    std::erase_if(handled_, [&](const std::string& p) { return !present.contains(p); });
+    for (const DeviceRecord& r : inventory) {
+        if (!fatal_.empty() || enough()) {
+            return;
+        }
+        if (r.kind == ChipKind::Chip && handled_.insert(r.path).second) {
+            provision(r);
+        }
+    }
+}
+
+void ProvisionRun::provision(const DeviceRecord& record) {
+    OpenDevice& device = *record.device;
+    Json entry;
+    entry["time"] = UtcTimestamp();
+    entry["path"] = record.displayPath;
+    entry["number"] = nullptr;
+    Json timing;
+    Clock::time_point phase = Clock::now();
+
+    StoredIdentity before;
+    SerialDefaults beforeSerial{};
+    if (!device.readIdentity(before) || !device.readSerial(beforeSerial)) {
+        ++tried_;
+        ++failed_;
+        progress(record.displayPath, "-", "failed");
+        finish(std::move(entry), "failed", device.error() + "; nothing was written");
+        return;
+    }
+    if (written_.contains(before.serial)) {
+        return;  // a chip of this run, enumerated again after its write
+    }
+    entry["before"] = {{"identity", IdentityJson(before)}, {"serial", SerialJson(beforeSerial)}};
+    ++tried_;
+    if (profile_.serial.matches(before.serial) && !options_.rewrite) {
+        ++skipped_;
+        entry["serial"] = text::AnsiToUtf8(before.serial);
+        progress(record.displayPath, text::AnsiToUtf8(before.serial), "skipped");
+        entry["reason"] = "already carries a serial of this profile (--rewrite writes it again)";
+        finish(std::move(entry), "skipped", "");
+        return;
+    }
+    SerialDefaults serialTarget = beforeSerial;
+    const std::pair<ParameterList, const CodeEntry*> rows[] = {
+        {ParameterList::Baud, profile_.baud},
+        {ParameterList::Parity, profile_.parity},
+        {ParameterList::DataBits, profile_.dataBits},
+        {ParameterList::StopBits, profile_.stopBits}};
+    for (const auto& [list, entryRow] : rows) {
+        if (entryRow != nullptr) {
+            ApplyEntry(list, *entryRow, serialTarget);
+        }
+    }
+    StoredIdentity target = before;
+    target.maxPower = IDENTITY_MAX_POWER;
+    target.vid = profile_.vid.value_or(before.vid);
+    target.pid = profile_.pid.value_or(before.pid);
+    target.manufacturer = profile_.manufacturer.value_or(before.manufacturer);
+    target.product = profile_.product.value_or(before.product);
+    timing["read"] = MillisecondsSince(phase);
+
+    phase = Clock::now();
+    std::uint64_t number = 0;
+    if (!take(number)) {
+        return;
+    }
+    timing["number"] = MillisecondsSince(phase);
+    target.serial = profile_.serial.format(number);
+    const std::string serialText = text::AnsiToUtf8(target.serial);
+    entry["number"] = number;
+    entry["serial"] = serialText;
+    entry["serial_defaults"] = SerialJson(serialTarget);
+    entry["identity"] = IdentityJson(target);
+    if (options_.dryRun) {
+        progress(record.displayPath, serialText, "would be written (dry run)");
+        entry["timing_ms"] = timing;
+        finish(std::move(entry), "dry-run", "");
+        return;
+    }
+    written_.insert(target.serial);
+
+    phase = Clock::now();
+    const std::vector<std::string> pathsBefore =
+        DiscoverOpenablePaths(devices_.library, devices_.probe);
+    const bool serialWritten = !profile_.setsSerialDefaults() || device.writeSerial(serialTarget);
+    if (!serialWritten || !device.writeIdentity(target)) {
+        ++failed_;
+        // What the chip holds now, if it can still tell: the write is all or nothing.
+        StoredIdentity now;
+        entry["identity_state"] = !serialWritten              ? "old"
+                                  : !device.readIdentity(now) ? "unknown (the chip cannot be read)"
+                                  : now == target             ? "new"
+                                  : now == before             ? "old"
+                                                              : "other";
+        progress(record.displayPath, serialText, "failed");
+        entry["timing_ms"] = timing;
+        finish(std::move(entry), "failed",
+               device.error() + "; number " + std::to_string(number) + " is burned");
+        return;
+    }
+    timing["write"] = MillisecondsSince(phase);
+
+    phase = Clock::now();
+    StoredIdentity after;
+    SerialDefaults afterSerial{};
+    std::string where, error;
+    bool same =
+        ReadBackIdentity(devices_, device, record, pathsBefore, target, after, where, error);
+    if (same) {
+        handled_.insert(where);
+        bool read = where == record.path && device.readSerial(afterSerial);
+        if (!read) {
+            std::string ignored;
+            auto again = OpenDevice::Open(devices_, where, ignored);
+            read = again && again->readSerial(afterSerial);
+        }
+        entry["after"] = {{"path", DevicePathToUtf8(where)},
+                          {"identity", IdentityJson(after)},
+                          {"serial", read ? SerialJson(afterSerial) : Json(nullptr)}};
+        same = read && after == target && afterSerial == serialTarget;
+        if (!same) {
+            error = !read ? "the serial defaults could not be read back"
+                          : "read back " + IdentityText(after) + ", " + SerialText(afterSerial);
+        }
+    }
+    timing["check"] = MillisecondsSince(phase);
+    entry["timing_ms"] = timing;
+    if (!same) {
+        ++mismatched_;
+        progress(record.displayPath, serialText, "mismatch");
+        finish(std::move(entry), "mismatch", "written, but " + error);
+        return;
+    }
+    ++done_;
+    progress(record.displayPath, serialText, "done");
+    finish(std::move(entry), "done", "");
+}
+
+int ProvisionRun::execute() {
+    std::string error;
+    int code = EXIT_DONE;
+    if (!open(error, code)) {
+        o_.err << "kx4701: " << error << "; nothing was written\n";
+        return code;
+    }
+    WakeSink sink;
+    bool registered = false;
+    if (options_.watch) {
+        DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+        filter.dbcc_size = sizeof filter;
+        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        Guid guid{};
+        devices_.library.KX4701GetHidGuid(&guid);
+        SetClassGuid(filter, guid);
+        registered = devices_.notifications->registerDeviceNotification(
+            &sink, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+        if (!registered) {
+            o_.err << "kx4701: cannot watch for chips being plugged; nothing was written\n";
+            return EXIT_FAILED;
+        }
+    }
+    scan();
+    while (options_.watch && fatal_.empty() && !enough() && devices_.wait(RESCAN_INTERVAL)) {
+        scan();
+    }
+    if (registered) {
+        devices_.notifications->unregister(&sink);
+    }
+    if (!fatal_.empty()) {
+        o_.err << "kx4701: " << fatal_ << "\n";
+    }
+    code = !fatal_.empty() || failed_ > 0 ? EXIT_FAILED
+           : mismatched_ > 0              ? EXIT_MISMATCH
+                                          : EXIT_DONE;
+    if (o_.json) {
+        Json doc;
+        doc["schema"] = 1;
+        doc["command"] = "provision";
+        doc["ok"] = code == EXIT_DONE;
+        doc["exit_code"] = code;
+        if (!fatal_.empty()) {
+            doc["error"] = fatal_;
+        }
+        doc["dry_run"] = options_.dryRun;
+        doc["state"] = statePath_;
+        doc["next"] = next_;
+        doc["done"] = done_;
+        doc["skipped"] = skipped_;
+        doc["failed"] = failed_ + mismatched_;
+        doc["chips"] = chips_;
+        o_.out << doc.dump(2) << "\n";
+    } else {
+        o_.out << "provision: " << done_ << " done, " << skipped_ << " skipped, "
+               << failed_ + mismatched_ << " failed; next number " << next_
+               << (options_.dryRun ? " after these; " : " in ") << statePath_
+               << (options_.dryRun ? " is unchanged (dry run)" : "") << "\n";
+    }
+    return code;
+}
+
+}  // namespace
+
+std::string StateText(std::uint64_t next) {
+    return std::string(STATE_HEADER) + "next " + std::to_string(next) + "\n";
+}
+
+std::optional<std::uint64_t> ParseState(std::string_view text) {
+    if (!text.starts_with(STATE_HEADER)) {
+        return std::nullopt;
+    }
+    text.remove_prefix(STATE_HEADER.size());
+    if (!text.starts_with("next ") || !text.ends_with("\n")) {
+        return std::nullopt;
+    }
+    const std::string_view digits = text.substr(5, text.size() - 6);
+    std::uint64_t value = 0;
+    if (digits.empty()) {
+        return std::nullopt;
+    }
+    for (const char c : digits) {
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (c < '0' || c > '9' || value > (UINT64_MAX - digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+int ProvisionCommand(Devices& devices, const ProvisionOptions& options, Output& o) {
+    std::string error;
+    const std::optional<std::string> text = ReadWholeFile(options.profile, error);
+    if (!text) {
+        o.err << "kx4701: cannot read the profile "
+              << (error.empty() ? options.profile + ": no such file" : error)
+              << "; nothing was written\n";
+        return EXIT_USAGE;
+    }
+    std::vector<std::string> errors;
+    std::optional<Profile> profile = ParseProfile(*text, options.profile, errors);
+    if (!profile) {
+        for (const std::string& e : errors) {
+            o.err << "kx4701: " << e << "\n";
+        }
+        o.err << "kx4701: " << options.profile << " has " << errors.size()
+              << (errors.size() == 1 ? " error" : " errors") << "; nothing was written\n";
+        return EXIT_USAGE;
+    }
+    if (devices.extension == nullptr) {
+        o.err << "kx4701: the loaded KX4701DLL.DLL cannot read a chip's stored settings, so "
+                 "provisioning could not check its writes; nothing was written\n";
+        return EXIT_UNSUPPORTED;
+    }
+    if (options.watch && (!devices.wait || devices.notifications == nullptr)) {
+        o.err << "kx4701: --watch needs a hot-plug source, which this build lacks; nothing "
+                 "was written\n";
+        return EXIT_UNSUPPORTED;
+    }
+    ProvisionRun run(devices, options, o, std::move(*profile));
+    return run.execute();
+}
+
+}  // namespace kx::cli
