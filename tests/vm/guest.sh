@@ -73,5 +73,9 @@ else
     echo "== kx4701-uhid: state printed on SIGUSR1, nodes removed on SIGTERM"
 fi
 
+echo "== kx4701"
+sh /vm/cli.sh || failed=1
+total=$((total + $(cat /tmp/cli.count 2>/dev/null || echo 0)))
+
 echo "$total" >/tmp/count
 exit "$failed"

@@ -1,0 +1,102 @@
+# Runs in the VM (tests/vm/guest.sh): the installed command-line tool, kx4701, over emulated
+# chips and a keyboard on the guest's own hidraw nodes (kx4701-uhid), its JSON read with
+# grep (the guest has busybox only), the chips' stored state read back from the emulator.
+# Writes the number of checks to /tmp/cli.count; exits 1 on any failure.
+checks=0
+failed=0
+check() {  # description, then a command that must succeed
+    what=$1
+    shift
+    checks=$((checks + 1))
+    if ! "$@"; then
+        echo "== kx4701: FAILED: $what"
+        failed=1
+    fi
+}
+has() { grep -q -- "$1" "$2"; }
+count() { [ "$(grep -c -- "$1" "$2")" -eq "$3" ]; }
+state() {  # the emulator's state lines, fresh
+    kill -USR1 "$uhid"
+    sleep 0.5
+}
+run() {  # expected exit code, then kx4701's arguments; stdout in /tmp/k.out
+    want=$1
+    shift
+    /vm/kx4701 "$@" >/tmp/k.out 2>/tmp/k.err
+    got=$?
+    [ "$got" -eq "$want" ] || { echo "kx4701 $*: exit $got, not $want"; cat /tmp/k.out /tmp/k.err; return 1; }
+}
+
+/vm/kx4701-uhid --chip --chip=1A2B:3C4D --keyboard=Kbd >/tmp/cu.out 2>&1 &
+uhid=$!
+for _ in $(seq 50); do
+    [ "$(grep -c '^/dev/hidraw' /tmp/cu.out)" -ge 3 ] && break
+    sleep 0.1
+done
+chip=$(sed -n 's|^\(/dev/hidraw[0-9]*\) chip vid=1A2B .*|\1|p' /tmp/cu.out)
+kbd=$(sed -n 's|^\(/dev/hidraw[0-9]*\) keyboard .*|\1|p' /tmp/cu.out)
+
+check "list shows the two chips" run 0 list --json
+check "both are KX4701" count '"kx4701": true' /tmp/k.out 2
+check "--all-hid adds the keyboard" run 0 list --all-hid --json
+check "the keyboard is no chip" count '"kx4701": false' /tmp/k.out 1
+check "show reads the stored settings" run 0 show "$chip" --json
+check "stored serial defaults" has '"text": "9600 8N1"' /tmp/k.out
+check "set-serial" run 0 set-serial "$chip" --baud 115200 --parity even --data-bits 7 --stop-bits 2
+state
+check "the chip stores 115200 7E2" has "vid=1A2B pid=3C4D .*rate=13,2,2,3,0x30" /tmp/cu.out
+check "set-identity" run 0 set-identity "$chip" --vid 0A0B --pid 00C1 --manufacturer ACME \
+    --product Board --serial S-1
+state
+check "the chip stores the identity" has 'vid=0A0B pid=00C1 max_power=50 manufacturer="ACME" product="Board" serial="S-1"' /tmp/cu.out
+check "reset, selected by index" run 0 reset --index 0 --json
+check "a refused value" run 2 set-identity "$chip" --vid 12
+check "a write to the keyboard" run 1 set-serial "$kbd" --baud 9600
+state
+check "the keyboard got no feature report" has 'keyboard product="Kbd" set_reports=0 get_reports=0' /tmp/cu.out
+kill -TERM "$uhid"
+wait "$uhid"
+
+# Provisioning while chips are plugged one after another.
+cat >/tmp/p.toml <<'TOML'
+[serial]
+baud = 57600
+[identity]
+product = "VM board"
+serial = "VM-{counter:04}"
+TOML
+/vm/kx4701 provision /tmp/p.toml --watch --count 5 --log /tmp/p.log >/tmp/p.out 2>&1 &
+prov=$!
+pids=""
+for i in 1 2 3 4 5; do
+    sleep 1
+    /vm/kx4701-uhid --chip >"/tmp/pu$i.out" 2>&1 &
+    pids="$pids $!"
+done
+for _ in $(seq 300); do
+    kill -0 "$prov" 2>/dev/null || break
+    sleep 0.1
+done
+kill -TERM "$prov" 2>/dev/null
+wait "$prov"
+check "provision ended by itself after five chips" has "5 done, 0 skipped, 0 failed; next number 6" /tmp/p.out
+check "the log has five lines" count '"result":"done"' /tmp/p.log 5
+for i in 1 2 3 4 5; do
+    check "number $i taken once" count "\"serial\":\"VM-000$i\"" /tmp/p.log 1
+done
+for p in $pids; do
+    kill -USR1 "$p"
+done
+sleep 0.5
+cat /tmp/pu*.out >/tmp/pu.all
+for i in 1 2 3 4 5; do
+    check "a chip carries VM-000$i" count "product=\"VM board\" serial=\"VM-000$i\" rate=11," /tmp/pu.all 1
+done
+for p in $pids; do
+    kill -TERM "$p"
+    wait "$p"
+done
+[ "$failed" -eq 0 ] && echo "== kx4701: $checks checks passed"
+cat /tmp/p.out
+echo "$checks" >/tmp/cli.count
+exit "$failed"
