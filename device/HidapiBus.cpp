@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <fstream>
 #include <iterator>
 
 #include "config/TextCodec.h"
@@ -35,15 +34,21 @@ hid::ReportLengths ReportLengthsOf(const std::string& path) {
     const auto slash = path.rfind('/');
     const std::string node = slash == std::string::npos ? path : path.substr(slash + 1);
     if (node.rfind("hidraw", 0) == 0 && node.find_first_of("/.") == std::string::npos) {
-        std::ifstream file("/sys/class/hidraw/" + node + "/device/report_descriptor",
-                           std::ios::binary);
-        std::vector<std::uint8_t> bytes;
-        char c = 0;
-        while (bytes.size() < MAX_DESCRIPTOR_BYTES && file.get(c)) {
-            bytes.push_back(static_cast<std::uint8_t>(c));
+        // One read: a refresh does this for every node (docs/performance.md).
+        const std::string file = "/sys/class/hidraw/" + node + "/device/report_descriptor";
+        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        std::array<std::uint8_t, MAX_DESCRIPTOR_BYTES> bytes{};
+        std::size_t size = 0;
+        if (fd >= 0) {
+            ssize_t n = 0;
+            while (size < bytes.size() &&
+                   (n = ::read(fd, bytes.data() + size, bytes.size() - size)) > 0) {
+                size += static_cast<std::size_t>(n);
+            }
+            ::close(fd);
         }
-        if (!bytes.empty()) {
-            if (const auto lengths = hid::ParseReportLengths(bytes)) {
+        if (size > 0) {
+            if (const auto lengths = hid::ParseReportLengths({bytes.data(), size})) {
                 return *lengths;
             }
         }

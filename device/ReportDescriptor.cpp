@@ -9,21 +9,31 @@ namespace kx::hid {
 namespace {
 
 struct Globals {
+    std::uint32_t usagePage = 0;
     std::uint32_t reportSize = 0;   // bits per field
     std::uint32_t reportCount = 0;  // fields
     std::uint8_t reportId = 0;
+};
+
+using BitsById = std::map<std::uint8_t, std::uint64_t>;
+
+struct Parsed {
+    BitsById input, output;
+    BitsById chipFeature;  // feature reports inside top-level collections on the chip's page
 };
 
 constexpr std::size_t MAX_PUSH_DEPTH = 16;
 // Far beyond any HID report (the USB limit is 64 KiB of data per report).
 constexpr std::uint64_t MAX_REPORT_BITS = 0xFFFFull * 8;
 
-}  // namespace
-
-std::optional<ReportLengths> ParseReportLengths(std::span<const std::uint8_t> d) {
+std::optional<Parsed> Parse(std::span<const std::uint8_t> d) {
+    Parsed out;
     Globals g;
     std::vector<Globals> stack;
-    std::map<std::uint8_t, std::uint64_t> inputBits, outputBits;
+    std::uint32_t usage = 0;  // the last Usage item, for the collection it opens
+    bool extendedUsage = false;
+    std::size_t depth = 0;
+    bool onChipPage = false;  // the open top-level collection's page
     std::size_t i = 0;
     while (i < d.size()) {
         const std::uint8_t prefix = d[i];
@@ -50,6 +60,9 @@ std::optional<ReportLengths> ParseReportLengths(std::span<const std::uint8_t> d)
         const int tag = (prefix >> 4) & 0xF;
         if (type == 1) {  // global
             switch (tag) {
+                case 0x0:
+                    g.usagePage = value;
+                    break;
                 case 0x7:
                     g.reportSize = value;
                     break;
@@ -75,16 +88,44 @@ std::optional<ReportLengths> ParseReportLengths(std::span<const std::uint8_t> d)
                 default:
                     break;
             }
-        } else if (type == 0 && (tag == 0x8 || tag == 0x9)) {  // Input, Output
-            auto& bits = (tag == 0x8 ? inputBits : outputBits)[g.reportId];
-            bits += std::uint64_t{g.reportSize} * g.reportCount;
-            if (bits > MAX_REPORT_BITS) {
-                return std::nullopt;
+        } else if (type == 2 && tag == 0x0) {  // Usage; four bytes carry their own page
+            usage = value;
+            extendedUsage = n == 4;
+        } else if (type == 0) {  // main items end the local state
+            if (tag == 0xA) {    // Collection
+                if (depth == 0) {
+                    const std::uint32_t page = extendedUsage ? usage >> 16 : g.usagePage;
+                    onChipPage = page == CHIP_USAGE_PAGE;
+                }
+                ++depth;
+            } else if (tag == 0xC) {  // End Collection
+                depth -= depth > 0 ? 1 : 0;
+            } else if (tag == 0x8 || tag == 0x9 || tag == 0xB) {  // Input, Output, Feature
+                const std::uint64_t bits = std::uint64_t{g.reportSize} * g.reportCount;
+                BitsById* target = tag == 0x8 ? &out.input : tag == 0x9 ? &out.output : nullptr;
+                if (tag == 0xB && depth > 0 && onChipPage) {
+                    target = &out.chipFeature;
+                }
+                if (target != nullptr && ((*target)[g.reportId] += bits) > MAX_REPORT_BITS) {
+                    return std::nullopt;
+                }
             }
+            usage = 0;
+            extendedUsage = false;
         }
         i += 1 + n;
     }
-    const auto longest = [](const std::map<std::uint8_t, std::uint64_t>& m) -> std::uint16_t {
+    return out;
+}
+
+}  // namespace
+
+std::optional<ReportLengths> ParseReportLengths(std::span<const std::uint8_t> d) {
+    const std::optional<Parsed> parsed = Parse(d);
+    if (!parsed) {
+        return std::nullopt;
+    }
+    const auto longest = [](const BitsById& m) -> std::uint16_t {
         std::uint64_t best = 0;
         for (const auto& [id, bits] : m) {
             best = std::max(best, (bits + 7) / 8);
@@ -92,7 +133,16 @@ std::optional<ReportLengths> ParseReportLengths(std::span<const std::uint8_t> d)
         return m.empty() ? 0
                          : static_cast<std::uint16_t>(std::min<std::uint64_t>(best + 1, 0xFFFF));
     };
-    return ReportLengths{longest(inputBits), longest(outputBits)};
+    return ReportLengths{longest(parsed->input), longest(parsed->output)};
+}
+
+bool IsChipReportDescriptor(std::span<const std::uint8_t> d) {
+    const std::optional<Parsed> parsed = Parse(d);
+    if (!parsed) {
+        return false;
+    }
+    const auto it = parsed->chipFeature.find(CHIP_FEATURE_REPORT_ID);
+    return it != parsed->chipFeature.end() && it->second == (CHIP_FEATURE_REPORT_BYTES - 1u) * 8u;
 }
 
 }  // namespace kx::hid

@@ -1,6 +1,7 @@
 #pragma once
 // Report lengths from a raw HID report descriptor, for platforms whose HID layer does not
-// report them. Pure; reads only the bytes it is given.
+// report them, and the check that tells a KX4701 by its descriptor. Pure; reads only the
+// bytes it is given.
 
 #include <cstdint>
 #include <optional>
@@ -19,5 +20,16 @@ struct ReportLengths {
 // Push, sizes beyond any real report).
 [[nodiscard]] std::optional<ReportLengths> ParseReportLengths(
     std::span<const std::uint8_t> descriptor);
+
+// The vendor usage page the chip's top-level collection is on, and the feature report the
+// protocol travels in (64 bytes with its id).
+inline constexpr std::uint16_t CHIP_USAGE_PAGE = 0xFF47;
+inline constexpr std::uint8_t CHIP_FEATURE_REPORT_ID = 0x4B;
+inline constexpr std::uint16_t CHIP_FEATURE_REPORT_BYTES = 64;
+
+// True when `descriptor` is a KX4701's: a top-level collection on CHIP_USAGE_PAGE holding the
+// feature report CHIP_FEATURE_REPORT_ID of CHIP_FEATURE_REPORT_BYTES. False for anything
+// else, a malformed descriptor included; ids alone never make a chip.
+[[nodiscard]] bool IsChipReportDescriptor(std::span<const std::uint8_t> descriptor);
 
 }  // namespace kx::hid

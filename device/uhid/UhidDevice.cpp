@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -74,6 +76,44 @@ const std::vector<std::uint8_t>& KeyboardReportDescriptor() {
         0x25, 0x65, 0x05, 0x07, 0x19, 0x00, 0x29, 0x65, 0x81, 0x00, 0xC0,
     };
     return d;
+}
+
+bool ParseVidPid(std::string_view text, bench::ChipIdentity& id) {
+    if (text.size() != 9 || text[4] != ':') {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i != 4 && std::isxdigit(static_cast<unsigned char>(text[i])) == 0) {
+            return false;
+        }
+    }
+    unsigned vid = 0, pid = 0;
+    if (std::sscanf(std::string(text).c_str(), "%4x:%4x", &vid, &pid) != 2) {
+        return false;
+    }
+    id.vid = static_cast<std::uint16_t>(vid);
+    id.pid = static_cast<std::uint16_t>(pid);
+    return true;
+}
+
+std::string DescribeState(const std::string& node, const DeviceState& s) {
+    using text::AnsiToUtf8;
+    const auto count = [](std::uint64_t n) { return std::to_string(n); };
+    const std::string reports =
+        " set_reports=" + count(s.setReports) + " get_reports=" + count(s.getReports);
+    if (s.kind == DeviceKind::Keyboard) {
+        return node + " keyboard product=\"" + AnsiToUtf8(s.identity.product) + "\"" + reports;
+    }
+    const auto& i = s.identity;
+    const auto& r = s.serial;
+    char ids[64];
+    std::snprintf(ids, sizeof ids, "vid=%04X pid=%04X max_power=%u", i.vid, i.pid, i.maxPower);
+    char rate[64];
+    std::snprintf(rate, sizeof rate, "rate=%u,%u,%u,%u,0x%02X", r.baudCode, r.parityCode,
+                  r.stopBitsCode, r.dataBitsCode, r.timingByte);
+    return node + " chip " + ids + " manufacturer=\"" + AnsiToUtf8(i.manufacturer) +
+           "\" product=\"" + AnsiToUtf8(i.product) + "\" serial=\"" + AnsiToUtf8(i.serial) + "\" " +
+           rate + reports;
 }
 
 std::unique_ptr<UhidDevice> UhidDevice::createChip(const bench::ChipIdentity& identity,

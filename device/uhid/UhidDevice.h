@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -33,6 +34,14 @@ struct DeviceState {
     std::uint64_t setReports = 0;  // SET_REPORT requests the kernel passed on
     std::uint64_t getReports = 0;  // GET_REPORT requests the kernel passed on
 };
+
+// One line for the programs (kx4701-uhid, kx4701-usbip): the node, then what the device
+// stores ("/dev/hidraw0 chip vid=3C5B pid=B207 ..." or "... keyboard product=...").
+[[nodiscard]] std::string DescribeState(const std::string& node, const DeviceState& state);
+
+// "VVVV:PPPP" (four hex digits each) into `id`'s VID and PID, for the programs' options;
+// false (and `id` unchanged) for anything else.
+[[nodiscard]] bool ParseVidPid(std::string_view text, bench::ChipIdentity& id);
 
 class UhidDevice {
   public:

@@ -4,7 +4,6 @@
 
 #include <signal.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -12,7 +11,6 @@
 #include <string_view>
 #include <vector>
 
-#include "config/TextCodec.h"
 #include "device/uhid/UhidDevice.h"
 
 namespace {
@@ -28,42 +26,8 @@ void Usage(std::FILE* to) {
         to);
 }
 
-bool ParseIds(std::string_view text, kx::bench::ChipIdentity& id) {
-    if (text.size() != 9 || text[4] != ':') {
-        return false;
-    }
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (i != 4 && std::isxdigit(static_cast<unsigned char>(text[i])) == 0) {
-            return false;
-        }
-    }
-    unsigned vid = 0, pid = 0;
-    if (std::sscanf(std::string(text).c_str(), "%4x:%4x", &vid, &pid) != 2) {
-        return false;
-    }
-    id.vid = static_cast<std::uint16_t>(vid);
-    id.pid = static_cast<std::uint16_t>(pid);
-    return true;
-}
-
 void PrintState(const std::string& node, const kx::uhid::DeviceState& s) {
-    using kx::text::AnsiToUtf8;
-    if (s.kind == kx::uhid::DeviceKind::Keyboard) {
-        std::printf("%s keyboard product=\"%s\" set_reports=%llu get_reports=%llu\n", node.c_str(),
-                    AnsiToUtf8(s.identity.product).c_str(),
-                    static_cast<unsigned long long>(s.setReports),
-                    static_cast<unsigned long long>(s.getReports));
-        return;
-    }
-    const auto& i = s.identity;
-    const auto& r = s.serial;
-    std::printf(
-        "%s chip vid=%04X pid=%04X max_power=%u manufacturer=\"%s\" product=\"%s\" "
-        "serial=\"%s\" rate=%u,%u,%u,%u,0x%02X set_reports=%llu get_reports=%llu\n",
-        node.c_str(), i.vid, i.pid, i.maxPower, AnsiToUtf8(i.manufacturer).c_str(),
-        AnsiToUtf8(i.product).c_str(), AnsiToUtf8(i.serial).c_str(), r.baudCode, r.parityCode,
-        r.stopBitsCode, r.dataBitsCode, r.timingByte, static_cast<unsigned long long>(s.setReports),
-        static_cast<unsigned long long>(s.getReports));
+    std::printf("%s\n", kx::uhid::DescribeState(node, s).c_str());
 }
 
 }  // namespace
@@ -83,7 +47,7 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg == "--chip") {
             requests.push_back({true, id, {}});
-        } else if (arg.rfind("--chip=", 0) == 0 && ParseIds(arg.substr(7), id)) {
+        } else if (arg.rfind("--chip=", 0) == 0 && kx::uhid::ParseVidPid(arg.substr(7), id)) {
             requests.push_back({true, id, {}});
         } else if (arg.rfind("--keyboard=", 0) == 0 && arg.size() > 11) {
             requests.push_back({false, id, std::string(arg.substr(11))});

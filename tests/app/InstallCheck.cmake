@@ -8,7 +8,8 @@ if(NOT result EQUAL 0)
     message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
 set(expected bin/KX4701SetCfg bin/KX4701SetCfgBench share/applications/kx4701setcfg.desktop
-    share/icons/hicolor/scalable/apps/kx4701setcfg.svg lib/udev/rules.d/60-kx4701.rules)
+    share/icons/hicolor/scalable/apps/kx4701setcfg.svg lib/udev/rules.d/60-kx4701.rules
+    lib/udev/kx4701-udev-probe)
 foreach(size 16 24 32 48 64 128 256)
     list(APPEND expected share/icons/hicolor/${size}x${size}/apps/kx4701setcfg.png)
 endforeach()

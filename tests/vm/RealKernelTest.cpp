@@ -1,7 +1,8 @@
 // The real program's device path on a real kernel: emulated chips on hidraw nodes made by
 // uhid, listed, opened and written by the dialog through hidapi, plugged and unplugged under
-// the libudev monitor with the kernel's own uevents. Runs only in the VM (scripts/vmtest):
-// it needs /dev/uhid and root.
+// the libudev monitor with the kernel's own uevents (RealKernel); then chips on the kernel's
+// USB bus (device/usbip) under udevd with our rule (UsbChip). Runs only in the VM
+// (scripts/vmtest, which starts udevd between the two): it needs /dev/uhid, vhci-hcd and root.
 
 #include <linux/capability.h>
 #include <sys/stat.h>
@@ -11,11 +12,14 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdio>
 #include <deque>
 
 #include "device/SystemDevices.h"
 #include "device/hotplug/UdevNotificationSource.h"
+#include "device/hotplug/UeventSource.h"
 #include "device/uhid/UhidDevice.h"
+#include "device/usbip/UsbipDevice.h"
 #include "tests/ui/UiTestSupport.h"
 
 namespace kx::uitest {
@@ -198,6 +202,185 @@ TEST_F(RealKernel, KernelUeventsRebuildTheListAndARemovalClosesTheOpenChip) {
     first.device.reset();  // the last one
     EXPECT_TRUE(QTest::qWaitFor([&] { return entries(IDC_DEVICE_COMBO).empty(); }, EVENT_WAIT_MS));
     EXPECT_EQ(text(IDC_EVENT_TEXT), "有HID设备离开");
+}
+
+// What udevd recorded for a node: its properties, with TAGS among them.
+std::string UdevProperties(const std::string& node) {
+    std::string out;
+    if (FILE* p = ::popen(("udevadm info --query=property --name=" + node).c_str(), "r")) {
+        for (int c; (c = std::fgetc(p)) != EOF;) {
+            out += static_cast<char>(c);
+        }
+        ::pclose(p);
+    }
+    return out;
+}
+
+// Tagged for the seat by our rule, and never writable by others.
+bool SeatAccess(const std::string& node) {
+    const std::string props = UdevProperties(node);
+    struct stat st {};
+    const bool tagged = props.find("\nKX4701_CHIP=1\n") != std::string::npos &&
+                        props.find("TAGS=") != std::string::npos &&
+                        props.find(":uaccess:") != std::string::npos;
+    EXPECT_EQ(::stat(node.c_str(), &st), 0) << node;
+    EXPECT_EQ(st.st_mode & S_IWOTH, 0u) << node;
+    return tagged;
+}
+
+// The dialog over chips on the kernel's USB bus, with udevd running our rule.
+class UsbChip : public RealKernel {
+  protected:
+    UsbChip() { EXPECT_EQ(hotplug::DefaultUeventOrigin(), hotplug::UeventOrigin::Udev); }
+    // The next test's dialog must not hear of this one's devices leaving.
+    ~UsbChip() override {
+        dlg.reset();
+        for (Attached& a : attached) {
+            a.device.reset();
+            EXPECT_TRUE(QTest::qWaitFor([&] { return ::access(a.node.c_str(), F_OK) != 0; },
+                                        EVENT_WAIT_MS));
+        }
+        Settle();
+    }
+
+    struct Attached {
+        std::unique_ptr<usbip::UsbipDevice> device;
+        std::string node;
+    };
+    Attached& attach(std::unique_ptr<usbip::UsbipDevice> device, const std::string& error) {
+        EXPECT_NE(device.get(), nullptr) << error;
+        Attached a{std::move(device), {}};
+        if (a.device) {
+            a.node = a.device->hidrawNode(EVENT_WAIT_MS);
+        }
+        EXPECT_FALSE(a.node.empty()) << "no hidraw node";
+        attached.push_back(std::move(a));
+        return attached.back();
+    }
+    Attached& attachChip(const ChipIdentity& identity = {}) {
+        std::string error;
+        auto d = usbip::UsbipDevice::createChip(identity, &error);
+        return attach(std::move(d), error);
+    }
+    Attached& attachKeyboard(const ChipIdentity& identity) {
+        std::string error;
+        auto d = usbip::UsbipDevice::createKeyboard(identity, &error);
+        return attach(std::move(d), error);
+    }
+    // Waits, bounded, until udevd has handled every event so far.
+    static void Settle() { ASSERT_EQ(std::system("udevadm settle --timeout=20"), 0); }
+
+    // Clicks a write and waits for the chip to leave (the dialog closes it) and come back;
+    // returns the node it came back on.
+    std::string WriteAndAwaitReenumeration(Attached& chip, int button, const char* success) {
+        const int before = chip.device->attachments();
+        Click(button);
+        EXPECT_EQ(status(), success);
+        const bool back = QTest::qWaitFor(
+            [&] {
+                return chip.device->attachments() == before + 1 &&
+                       status() == "操作状态:检测到设备已连接!";
+            },
+            EVENT_WAIT_MS);
+        EXPECT_TRUE(back) << "status " << status();
+        EXPECT_EQ(text(IDC_OPEN_BUTTON), "打开设备") << "the removal closed the chip";
+        EXPECT_EQ(text(IDC_DEVICE_INFO), "");
+        EXPECT_EQ(system.kxLibrary().openHandleCount(), 0u);
+        chip.node = chip.device->hidrawNode(EVENT_WAIT_MS);
+        return chip.node;
+    }
+
+    std::deque<Attached> attached;  // detached after the dialog has closed
+};
+
+TEST_F(UsbChip, ListedAndOpenedWithTheUsbDevicesVersionAndStringsAndWritten) {
+    Attached& chip = attachChip();
+    attachKeyboard(usbip::UsbipDevice::KeyboardIdentity("USB Keyboard"));
+    StartOnSystem();
+    const auto list = entries(IDC_DEVICE_COMBO);
+    EXPECT_NE(std::find(list.begin(), list.end(), Upper(chip.node)), list.end());
+
+    OpenNode(chip.node);
+    EXPECT_EQ(text(IDC_DEVICE_INFO), "设备已连接,VID=3C5BPID=B207 VER=100 ");
+    EXPECT_EQ(text(IDC_MANUF_EDIT), "KX-CHIPS");
+    EXPECT_EQ(text(IDC_PRODUCT_EDIT), "HID To Serial");
+    EXPECT_EQ(text(IDC_SERIAL_EDIT), "12345678");
+
+    Choose(IDC_BAUD_COMBO, "115200");
+    Click(IDC_SET_RATE_BUTTON);
+    EXPECT_EQ(status(), "操作状态:设置默认串口参数成功!");
+    EXPECT_EQ(chip.device->state().serial.baudCode, 13);
+    EXPECT_EQ(chip.device->attachments(), 1) << "serial defaults are no new descriptors";
+}
+
+TEST_F(UsbChip, AnIdentityWriteReenumeratesTheChipWhichKeepsItsAccessAndComesBackAsWritten) {
+    Attached& chip = attachChip();
+    Settle();
+    EXPECT_TRUE(SeatAccess(chip.node));
+    StartOnSystem();
+    OpenNode(chip.node);
+
+    Click(IDC_VID_CHECK);
+    Type(IDC_VID_EDIT, "1A2B");
+    Type(IDC_PRODUCT_EDIT, "VM 产品");
+    Type(IDC_SERIAL_EDIT, "SN-2");
+    const std::string node =
+        WriteAndAwaitReenumeration(chip, IDC_SET_CFG_BUTTON, "操作状态:参数设置成功!");
+    const ChipIdentity written = chip.device->state().identity;
+    EXPECT_EQ(written.vid, 0x1A2B);
+    EXPECT_EQ(written.manufacturer, "KX-CHIPS");
+    EXPECT_EQ(written.product, "VM \xB2\xFA\xC6\xB7");  // CP936
+    EXPECT_EQ(written.serial, "SN-2");
+    EXPECT_TRUE(SeatAccess(node)) << "the new ids keep the seat's access";
+    OpenNode(node);
+    EXPECT_EQ(text(IDC_DEVICE_INFO), "设备已连接,VID=1A2BPID=B207 VER=100 ");
+    EXPECT_EQ(text(IDC_PRODUCT_EDIT), "VM 产品");
+    EXPECT_EQ(text(IDC_SERIAL_EDIT), "SN-2");
+
+    WriteAndAwaitReenumeration(chip, IDC_FACTORY_BUTTON, "操作状态:恢复出厂设置成功!");
+    EXPECT_EQ(chip.device->state().identity, ChipIdentity{});
+    OpenNode(chip.node);
+    EXPECT_EQ(text(IDC_DEVICE_INFO), "设备已连接,VID=3C5BPID=B207 VER=100 ");
+    EXPECT_EQ(text(IDC_PRODUCT_EDIT), "HID To Serial");
+}
+
+TEST_F(UsbChip, UdevGrantsAccessByReportDescriptorNeverByIds) {
+    ChipIdentity impostor = usbip::UsbipDevice::KeyboardIdentity("Fake chip");
+    impostor.vid = ChipIdentity{}.vid;
+    impostor.pid = ChipIdentity{}.pid;
+    ChipIdentity rewritten;
+    rewritten.vid = 0x1A2B;
+    rewritten.pid = 0x3C4D;
+    const struct {
+        Attached& device;
+        bool access;
+    } rows[] = {
+        {attachChip(rewritten), true},
+        {attachKeyboard(usbip::UsbipDevice::KeyboardIdentity("USB Keyboard")), false},
+        {attachKeyboard(impostor), false},
+    };
+    Settle();
+    for (const auto& row : rows) {
+        EXPECT_EQ(SeatAccess(row.device.node), row.access) << UdevProperties(row.device.node);
+    }
+}
+
+TEST_F(UsbChip, UdevEventsReachTheDialogAfterTheRuleAndAnUnplugClosesTheOpenChip) {
+    Attached& first = attachChip();
+    StartOnSystem();
+    OpenNode(first.node);
+
+    const std::string second = attachChip().node;
+    AwaitStatus("操作状态:检测到设备已连接!");
+    EXPECT_TRUE(SeatAccess(second)) << "udevd had run the rule when the dialog heard of it";
+    EXPECT_EQ(entries(IDC_DEVICE_COMBO).size(), 2u);
+    EXPECT_EQ(text(IDC_OPEN_BUTTON), "关闭设备");
+
+    first.device.reset();  // the open chip leaves
+    AwaitStatus("操作状态:检测到设备已断开连接!");
+    EXPECT_EQ(entries(IDC_DEVICE_COMBO), (std::vector<std::string>{Upper(second)}));
+    EXPECT_EQ(text(IDC_OPEN_BUTTON), "打开设备");
+    EXPECT_EQ(system.kxLibrary().openHandleCount(), 0u);
 }
 
 }  // namespace

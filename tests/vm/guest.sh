@@ -1,6 +1,7 @@
 # Runs in the VM (scripts/vmtest): every test program against emulated chips on the guest's
-# own hidraw nodes. Writes the number of tests run to /tmp/count; exits non-zero on any
-# failure, and on any skipped test (nothing here may depend on luck or on a missing device).
+# own hidraw nodes and USB bus. One function per group; the groups run in the order listed at
+# the end. Writes the number of tests run to /tmp/count; exits non-zero on any failure, and
+# on any skipped test (nothing here may depend on luck or on a missing device).
 failed=0
 total=0
 
@@ -22,55 +23,124 @@ gtest() {  # name, then the command
     fi
 }
 
-gtest "conformance over hidraw" env KX_EMULATED_HIDRAW=1 /vm/device_tests \
-    --gtest_filter='LibraryConformance/hidraw.*'
-gtest "real kernel" /vm/vm_tests
-
-# The udev rule file parses. It matches on the USB device's ids, which an emulated chip
-# (no USB parent) does not have, so no tag is expected here.
-echo "== udev rule"
-/vm/kx4701-uhid --chip=1A2B:3C4D --keyboard=Kbd >/tmp/uhid.out 2>&1 &
-pid=$!
-for _ in $(seq 50); do
-    [ "$(grep -c '^/dev/hidraw' /tmp/uhid.out)" -eq 2 ] && break
-    sleep 0.1
-done
-node=$(sed -n 's|^/dev/\(hidraw[0-9]*\) chip vid=1A2B pid=3C4D .*|\1|p' /tmp/uhid.out)
-if [ -z "$node" ]; then
-    cat /tmp/uhid.out
-    echo "== udev rule FAILED: kx4701-uhid made no node"
-    failed=1
-else
-    udevadm test "/sys/class/hidraw/$node" >/tmp/udev.out 2>&1
-    rc=$?
+check() {  # name, verdict (0 passes), what failed
     total=$((total + 1))
-    # udevadm names a rule it cannot parse by file and line.
-    if [ "$rc" -ne 0 ] || grep -q '60-kx4701.rules:[0-9]' /tmp/udev.out ||
-        ! grep -q 'Reading rules file: .*60-kx4701.rules' /tmp/udev.out; then
-        cat /tmp/udev.out
-        echo "== udev rule FAILED (exit $rc)"
-        failed=1
+    if [ "$2" -eq 0 ]; then
+        echo "== $1"
     else
-        echo "== udev rule: 60-kx4701.rules parsed without complaint (udevadm test on $node)"
+        echo "== $1 FAILED: $3"
+        failed=1
     fi
-fi
-# kx4701-uhid itself: its state on SIGUSR1, and no node left behind after SIGTERM.
-kill -USR1 "$pid"
-for _ in $(seq 50); do
-    [ "$(grep -c '^/dev/hidraw' /tmp/uhid.out)" -eq 4 ] && break
-    sleep 0.1
-done
-kill -TERM "$pid" 2>/dev/null
-wait "$pid"
-rc=$?
-total=$((total + 1))
-if [ "$rc" -ne 0 ] || [ "$(grep -c '^/dev/hidraw[0-9]* keyboard product="Kbd"' /tmp/uhid.out)" -ne 2 ] ||
-    [ -z "$node" ] || [ -e "/dev/$node" ]; then
-    cat /tmp/uhid.out
-    echo "== kx4701-uhid FAILED (exit $rc; state twice, nodes gone after SIGTERM)"
-    failed=1
+}
+
+# Waits (5 s at most) until FILE has N lines starting with /dev/hidraw.
+await_nodes() {
+    for _ in $(seq 50); do
+        [ "$(grep -c '^/dev/hidraw' "$1")" -ge "$2" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# An emulator program: its state on SIGUSR1, and no node left behind after SIGTERM.
+# Arguments: the program, then its options (one chip with ids 1A2B:3C4D, one keyboard "Kbd").
+program_check() {
+    prog=$1
+    shift
+    out=/tmp/$(basename "$prog").out
+    "$prog" "$@" >"$out" 2>&1 &
+    pid=$!
+    await_nodes "$out" 2
+    nodes=$(sed -n 's|^\(/dev/hidraw[0-9]*\) .*|\1|p' "$out")
+    kill -USR1 "$pid"
+    await_nodes "$out" 4
+    kill -TERM "$pid" 2>/dev/null
+    wait "$pid"
+    rc=$?
+    sleep 1
+    left=0
+    for n in $nodes; do [ -e "$n" ] && left=1; done
+    ok=1
+    [ "$rc" -eq 0 ] && [ "$(grep -c ' keyboard product="Kbd"' "$out")" -eq 2 ] &&
+        [ "$(grep -c ' chip vid=1A2B pid=3C4D ' "$out")" -eq 2 ] && [ "$left" -eq 0 ] && ok=0
+    [ "$ok" -eq 0 ] || cat "$out"
+    check "$(basename "$prog"): state printed on SIGUSR1, nodes removed on SIGTERM" "$ok" \
+        "exit $rc; state twice, nodes gone after SIGTERM"
+}
+
+# hidraw alone (uhid devices), with the kernel's own uevents: no udevd yet.
+group_uhid() {
+    gtest "conformance over hidraw" env KX_EMULATED_HIDRAW=1 /vm/device_tests \
+        --gtest_filter='LibraryConformance/hidraw.*'
+    gtest "real kernel" /vm/vm_tests --gtest_filter='RealKernel.*'
+
+    # The rule under `udevadm test` (which runs the probe): a chip is told by its report
+    # descriptor, even without a USB parent; a keyboard is not.
+    /vm/kx4701-uhid --chip=1A2B:3C4D --keyboard=Kbd >/tmp/rule.out 2>&1 &
+    pid=$!
+    await_nodes /tmp/rule.out 2
+    ok=0
+    for kind in chip keyboard; do
+        node=$(sed -n "s|^/dev/\(hidraw[0-9]*\) $kind .*|\1|p" /tmp/rule.out)
+        udevadm test "/sys/class/hidraw/$node" >/tmp/udev.out 2>&1 || ok=1
+        # udevadm names a rule it cannot parse, or a program that failed, by file and line.
+        grep -E '60-kx4701.rules:[0-9]+ .*([Ii]nvalid|[Uu]nknown|[Ii]gnor|[Ff]ail)' /tmp/udev.out &&
+            ok=1
+        grep -q 'Reading rules file: .*60-kx4701.rules' /tmp/udev.out || ok=1
+        tagged=1
+        grep -q '^KX4701_CHIP=1$' /tmp/udev.out && grep -q '^TAGS=.*:uaccess:' /tmp/udev.out &&
+            tagged=0
+        { [ "$kind" = chip ] && [ "$tagged" -eq 0 ]; } ||
+            { [ "$kind" = keyboard ] && [ "$tagged" -eq 1 ]; } || ok=1
+        [ "$ok" -eq 0 ] || { cat /tmp/rule.out /tmp/udev.out; break; }
+    done
+    kill -TERM "$pid" 2>/dev/null
+    wait "$pid"
+    check "udev rule: parsed; the chip tagged by its descriptor, the keyboard not" "$ok" \
+        "udevadm test"
+
+    program_check /vm/kx4701-uhid --chip=1A2B:3C4D --keyboard=Kbd
+}
+
+# udevd with Debian's rules and ours, as on a desktop; every later group sees its events.
+start_udevd() {
+    /lib/systemd/systemd-udevd --daemon --resolve-names=never
+    for _ in $(seq 100); do
+        [ -S /run/udev/control ] && break
+        sleep 0.1
+    done
+    udevadm settle --timeout=30
+    [ -S /run/udev/control ]
+    check "systemd-udevd $(udevadm --version) running" $? "no control socket"
+}
+
+# Chips on the kernel's USB bus (USB/IP), with udevd's events.
+group_usb() {
+    gtest "USB chips under udevd" /vm/vm_tests --gtest_filter='UsbChip.*'
+    program_check /vm/kx4701-usbip --chip=1A2B:3C4D --keyboard=Kbd
+}
+
+# The device-list benchmark (scripts/vmtest --perf): 8 USB chips and 8 uhid chips.
+group_perf() {
+    /vm/kx4701-usbip --chip --chip --chip --chip --chip --chip --chip --chip >/tmp/usb.out 2>&1 &
+    usb=$!
+    /vm/kx4701-uhid --chip --chip --chip --chip --chip --chip --chip --chip >/tmp/uhid.out 2>&1 &
+    uhid=$!
+    ok=1
+    await_nodes /tmp/usb.out 8 && await_nodes /tmp/uhid.out 8 && udevadm settle --timeout=30 &&
+        /vm/kx_vm_refresh_perf 31 && ok=0
+    kill -TERM "$usb" "$uhid" 2>/dev/null
+    wait
+    check "refresh benchmark" "$ok" "see above"
+}
+
+if [ "${1:-test}" = perf ]; then
+    start_udevd
+    group_perf
 else
-    echo "== kx4701-uhid: state printed on SIGUSR1, nodes removed on SIGTERM"
+    group_uhid
+    start_udevd
+    group_usb
 fi
 
 echo "== kx4701"
