@@ -45,6 +45,16 @@ class HidConnection {
     // `data[0]` is the report id. Returns the bytes sent, or -1 on failure.
     virtual int sendFeatureReport(const std::uint8_t* data, std::size_t length, int timeoutMs) = 0;
 
+    // The open interface as it declares itself now, read from the device rather than from
+    // an earlier enumeration: the usage page of each top-level collection and the report
+    // lengths. False (the default) when this backend cannot tell; the library then asks
+    // the bus's enumeration.
+    virtual bool describe(std::vector<std::uint16_t>& usagePages, std::uint16_t& inputLength,
+                          std::uint16_t& outputLength) {
+        (void)usagePages, (void)inputLength, (void)outputLength;
+        return false;
+    }
+
     // `data[0]` names the report id on entry. Returns the bytes received (report id
     // included, never more than `length`), or -1 on failure or when nothing arrived within
     // `timeoutMs`.

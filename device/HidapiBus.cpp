@@ -29,36 +29,34 @@ std::u16string ToUtf16(const wchar_t* wide) {
     return std::u16string(buffer.data());
 }
 
-hid::ReportLengths ReportLengthsOf(const std::string& path) {
-    // hidraw paths look like /dev/hidrawN; sysfs keeps the node's raw report descriptor.
+// What the hidraw node at `path` declares, from the report descriptor sysfs keeps for it
+// (hidraw paths look like /dev/hidrawN); nullopt for any other path or a bad descriptor.
+std::optional<hid::DescriptorSummary> SummaryOf(const std::string& path) {
     const auto slash = path.rfind('/');
     const std::string node = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (node.rfind("hidraw", 0) == 0 && node.find_first_of("/.") == std::string::npos) {
-        // One read: a refresh does this for every node (docs/performance.md).
-        const std::string file = "/sys/class/hidraw/" + node + "/device/report_descriptor";
-        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-        std::array<std::uint8_t, MAX_DESCRIPTOR_BYTES> bytes{};
-        std::size_t size = 0;
-        if (fd >= 0) {
-            ssize_t n = 0;
-            while (size < bytes.size() &&
-                   (n = ::read(fd, bytes.data() + size, bytes.size() - size)) > 0) {
-                size += static_cast<std::size_t>(n);
-            }
-            ::close(fd);
-        }
-        if (size > 0) {
-            if (const auto lengths = hid::ParseReportLengths({bytes.data(), size})) {
-                return *lengths;
-            }
-        }
+    if (node.rfind("hidraw", 0) != 0 || node.find_first_of("/.") != std::string::npos) {
+        return std::nullopt;
     }
-    return {FALLBACK_REPORT_LENGTH, FALLBACK_REPORT_LENGTH};
+    // One read: a refresh does this for every node (docs/performance.md).
+    const std::string file = "/sys/class/hidraw/" + node + "/device/report_descriptor";
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    std::array<std::uint8_t, MAX_DESCRIPTOR_BYTES> bytes{};
+    std::size_t size = 0;
+    if (fd >= 0) {
+        ssize_t n = 0;
+        while (size < bytes.size() &&
+               (n = ::read(fd, bytes.data() + size, bytes.size() - size)) > 0) {
+            size += static_cast<std::size_t>(n);
+        }
+        ::close(fd);
+    }
+    return size > 0 ? hid::SummarizeReportDescriptor({bytes.data(), size}) : std::nullopt;
 }
 
 class HidapiConnection : public HidConnection {
   public:
-    explicit HidapiConnection(hid_device* device) : device_(device) {}
+    HidapiConnection(hid_device* device, std::string path)
+        : device_(device), path_(std::move(path)) {}
     ~HidapiConnection() override { hid_close(device_); }
     HidapiConnection(const HidapiConnection&) = delete;
     HidapiConnection& operator=(const HidapiConnection&) = delete;
@@ -119,8 +117,22 @@ class HidapiConnection : public HidConnection {
         return n < 0 ? -1 : std::min(n, static_cast<int>(length));
     }
 
+    // The node stays this device's while it is open: its descriptor cannot change under us.
+    bool describe(std::vector<std::uint16_t>& usagePages, std::uint16_t& inputLength,
+                  std::uint16_t& outputLength) override {
+        const std::optional<hid::DescriptorSummary> summary = SummaryOf(path_);
+        if (!summary) {
+            return false;
+        }
+        usagePages = summary->usagePages;
+        inputLength = summary->lengths.input;
+        outputLength = summary->lengths.output;
+        return true;
+    }
+
   private:
     hid_device* device_;
+    std::string path_;
 };
 
 }  // namespace
@@ -146,9 +158,9 @@ std::vector<HidDeviceInfo> HidapiBus::enumerate() {
         info.releaseNumber = d->release_number;
         info.usagePage = d->usage_page;
         info.usage = d->usage;
-        const hid::ReportLengths lengths = ReportLengthsOf(info.path);
-        info.inputReportLength = lengths.input;
-        info.outputReportLength = lengths.output;
+        const auto summary = SummaryOf(info.path);
+        info.inputReportLength = summary ? summary->lengths.input : FALLBACK_REPORT_LENGTH;
+        info.outputReportLength = summary ? summary->lengths.output : FALLBACK_REPORT_LENGTH;
         info.manufacturer = ToUtf16(d->manufacturer_string);
         info.product = ToUtf16(d->product_string);
         info.serialNumber = ToUtf16(d->serial_number);
@@ -163,7 +175,7 @@ std::unique_ptr<HidConnection> HidapiBus::open(const std::string& path) {
     if (device == nullptr) {
         return nullptr;
     }
-    return std::make_unique<HidapiConnection>(device);
+    return std::make_unique<HidapiConnection>(device, path);
 }
 
 bool HidapiBus::canOpenReadWrite(const char* path) {

@@ -32,6 +32,31 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
            });
 }
 
+// A path looked up in a list of interfaces: the interface it names in any letter case (null
+// for none), whether two differently spelled paths match, and whether one of the node's
+// collections is on the chip's page.
+struct Resolved {
+    const HidDeviceInfo* match = nullptr;
+    bool ambiguous = false;
+    bool vendorPage = false;
+};
+
+Resolved Resolve(const std::vector<HidDeviceInfo>& list, std::string_view wanted) {
+    Resolved r;
+    for (const HidDeviceInfo& info : list) {
+        if (!EqualsIgnoringAsciiCase(info.path, wanted)) {
+            continue;
+        }
+        r.ambiguous = r.ambiguous || (r.match != nullptr && r.match->path != info.path);
+        if (r.match == nullptr) {
+            r.match = &info;
+        }
+        // One node may list several collections; the chip's is the vendor one.
+        r.vendorPage = r.vendorPage || info.usagePage == protocol::VENDOR_USAGE_PAGE;
+    }
+    return r;
+}
+
 int ToTimeout(std::uint32_t ms) {
     return static_cast<int>(std::min<std::uint32_t>(ms, INT_MAX));
 }
@@ -129,37 +154,54 @@ DeviceHandle KxLibrary::KX4701OpenDevicePath(const char* path) {
         SetLastError(ERROR_FILE_NOT_FOUND_CODE);
         return INVALID_DEVICE_HANDLE;
     }
-    const std::vector<HidDeviceInfo> present = bus_.enumerate();
-    const HidDeviceInfo* match = nullptr;
-    bool vendorPage = false;
-    for (const HidDeviceInfo& info : present) {
-        if (!EqualsIgnoringAsciiCase(info.path, wanted)) {
-            continue;
-        }
-        if (match != nullptr && match->path != info.path) {
-            // Only case tells these apart, and the caller's case may have been changed.
-            SetLastError(ERROR_INVALID_NAME_CODE);
-            return INVALID_DEVICE_HANDLE;
-        }
-        if (match == nullptr) {
-            match = &info;
-        }
-        // One node may list several collections; the chip's is the vendor one.
-        vendorPage = vendorPage || info.usagePage == protocol::VENDOR_USAGE_PAGE;
+    // The name is resolved in discovery's snapshot when it is there, so that opening every
+    // listed device does not walk the bus once per device; what the device is comes from
+    // the device itself once it is open. A name the snapshot lacks, or cannot open, is
+    // looked up on the bus as it is now.
+    std::optional<Resolved> found;
+    if (haveSnapshot_) {
+        found = Resolve(snapshot_, wanted);
     }
-    if (match == nullptr) {
+    std::unique_ptr<HidConnection> connection;
+    if (found && found->match != nullptr && !found->ambiguous) {
+        connection = bus_.open(found->match->path);
+    }
+    std::vector<HidDeviceInfo> present;
+    if (!connection) {
+        present = bus_.enumerate();
+        found = Resolve(present, wanted);
+        if (found->match != nullptr && !found->ambiguous) {
+            connection = bus_.open(found->match->path);
+        }
+    }
+    if (found->ambiguous) {
+        // Only case tells these apart, and the caller's case may have been changed.
+        SetLastError(ERROR_INVALID_NAME_CODE);
+        return INVALID_DEVICE_HANDLE;
+    }
+    if (found->match == nullptr) {
         SetLastError(ERROR_FILE_NOT_FOUND_CODE);
         return INVALID_DEVICE_HANDLE;
     }
-    std::unique_ptr<HidConnection> connection = bus_.open(match->path);
     if (!connection) {
         SetLastError(ERROR_ACCESS_DENIED_CODE);
         return INVALID_DEVICE_HANDLE;
     }
     auto dev = std::make_unique<Open>();
     dev->connection = std::move(connection);
-    dev->info = *match;
-    dev->vendorPage = vendorPage;
+    dev->info = *found->match;
+    dev->vendorPage = found->vendorPage;
+    std::vector<std::uint16_t> pages;
+    if (dev->connection->describe(pages, dev->info.inputReportLength,
+                                  dev->info.outputReportLength)) {
+        dev->vendorPage =
+            std::find(pages.begin(), pages.end(), protocol::VENDOR_USAGE_PAGE) != pages.end();
+    } else if (present.empty()) {
+        // The snapshot's word is not enough for what decides whether reports are sent.
+        present = bus_.enumerate();
+        const Resolved now = Resolve(present, dev->info.path);
+        dev->vendorPage = now.match != nullptr && now.vendorPage;
+    }
     if (dev->vendorPage) {
         // The open succeeds whatever IDENTIFY says; only writes depend on it.
         const std::uint32_t saved = GetLastError();

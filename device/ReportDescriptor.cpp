@@ -20,6 +20,7 @@ using BitsById = std::map<std::uint8_t, std::uint64_t>;
 struct Parsed {
     BitsById input, output;
     BitsById chipFeature;  // feature reports inside top-level collections on the chip's page
+    std::vector<std::uint16_t> pages;  // of each top-level collection
 };
 
 constexpr std::size_t MAX_PUSH_DEPTH = 16;
@@ -96,6 +97,7 @@ std::optional<Parsed> Parse(std::span<const std::uint8_t> d) {
                 if (depth == 0) {
                     const std::uint32_t page = extendedUsage ? usage >> 16 : g.usagePage;
                     onChipPage = page == CHIP_USAGE_PAGE;
+                    out.pages.push_back(static_cast<std::uint16_t>(page));
                 }
                 ++depth;
             } else if (tag == 0xC) {  // End Collection
@@ -121,6 +123,11 @@ std::optional<Parsed> Parse(std::span<const std::uint8_t> d) {
 }  // namespace
 
 std::optional<ReportLengths> ParseReportLengths(std::span<const std::uint8_t> d) {
+    const auto summary = SummarizeReportDescriptor(d);
+    return summary ? std::optional(summary->lengths) : std::nullopt;
+}
+
+std::optional<DescriptorSummary> SummarizeReportDescriptor(std::span<const std::uint8_t> d) {
     const std::optional<Parsed> parsed = Parse(d);
     if (!parsed) {
         return std::nullopt;
@@ -133,7 +140,7 @@ std::optional<ReportLengths> ParseReportLengths(std::span<const std::uint8_t> d)
         return m.empty() ? 0
                          : static_cast<std::uint16_t>(std::min<std::uint64_t>(best + 1, 0xFFFF));
     };
-    return ReportLengths{longest(parsed->input), longest(parsed->output)};
+    return DescriptorSummary{{longest(parsed->input), longest(parsed->output)}, parsed->pages};
 }
 
 bool IsChipReportDescriptor(std::span<const std::uint8_t> d) {

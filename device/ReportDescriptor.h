@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
+
+#include "device/Protocol.h"
 
 namespace kx::hid {
 
@@ -21,11 +24,20 @@ struct ReportLengths {
 [[nodiscard]] std::optional<ReportLengths> ParseReportLengths(
     std::span<const std::uint8_t> descriptor);
 
+// The report lengths and the usage page of each top-level collection, in order: what an
+// open device declares about itself. nullopt when the descriptor is malformed.
+struct DescriptorSummary {
+    ReportLengths lengths;
+    std::vector<std::uint16_t> usagePages;
+};
+[[nodiscard]] std::optional<DescriptorSummary> SummarizeReportDescriptor(
+    std::span<const std::uint8_t> descriptor);
+
 // The vendor usage page the chip's top-level collection is on, and the feature report the
 // protocol travels in (64 bytes with its id).
-inline constexpr std::uint16_t CHIP_USAGE_PAGE = 0xFF47;
-inline constexpr std::uint8_t CHIP_FEATURE_REPORT_ID = 0x4B;
-inline constexpr std::uint16_t CHIP_FEATURE_REPORT_BYTES = 64;
+inline constexpr std::uint16_t CHIP_USAGE_PAGE = protocol::VENDOR_USAGE_PAGE;
+inline constexpr std::uint8_t CHIP_FEATURE_REPORT_ID = protocol::REPORT_ID;
+inline constexpr std::uint16_t CHIP_FEATURE_REPORT_BYTES = protocol::REPORT_SIZE;
 
 // True when `descriptor` is a KX4701's: a top-level collection on CHIP_USAGE_PAGE holding the
 // feature report CHIP_FEATURE_REPORT_ID of CHIP_FEATURE_REPORT_BYTES. False for anything

@@ -41,8 +41,31 @@ struct VirtualBench::Device {
     const ChipIdentity& identity() const { return chip ? chip->identity() : plain; }
 };
 
+// The one top-level collection each kind of virtual device has.
+void VirtualBench::DescribeCollection(const Device& d, HidDeviceInfo& info) {
+    const bool chip = d.chip != nullptr;
+    info.usagePage = chip ? protocol::VENDOR_USAGE_PAGE : GENERIC_DESKTOP_PAGE;
+    info.usage = chip ? protocol::VENDOR_USAGE : KEYBOARD_USAGE;
+    info.inputReportLength = chip ? 64 : 9;
+    info.outputReportLength = chip ? 64 : 2;
+}
+
 class VirtualBench::Connection : public HidConnection {
   public:
+    bool describe(std::vector<std::uint16_t>& usagePages, std::uint16_t& inputLength,
+                  std::uint16_t& outputLength) override {
+        Device* d = live();
+        if (d == nullptr) {
+            return false;
+        }
+        HidDeviceInfo info;
+        DescribeCollection(*d, info);
+        usagePages = {info.usagePage};
+        inputLength = info.inputReportLength;
+        outputLength = info.outputReportLength;
+        return true;
+    }
+
     Connection(VirtualBench& bench, int id, unsigned generation)
         : bench_(bench), id_(id), generation_(generation) {}
 
@@ -263,17 +286,7 @@ std::vector<HidDeviceInfo> VirtualBench::enumerate() {
         info.vendorId = ident.vid;
         info.productId = ident.pid;
         info.releaseNumber = ident.version;
-        if (d->chip) {
-            info.usagePage = protocol::VENDOR_USAGE_PAGE;
-            info.usage = protocol::VENDOR_USAGE;
-            info.inputReportLength = 64;
-            info.outputReportLength = 64;
-        } else {
-            info.usagePage = GENERIC_DESKTOP_PAGE;
-            info.usage = KEYBOARD_USAGE;
-            info.inputReportLength = 9;
-            info.outputReportLength = 2;
-        }
+        DescribeCollection(*d, info);
         info.manufacturer = text::AnsiToUtf16(ident.manufacturer);
         info.product = text::AnsiToUtf16(ident.product);
         info.serialNumber = text::AnsiToUtf16(ident.serial);

@@ -96,6 +96,7 @@ class VirtualBench : public HidBus, public DeviceNotificationSource {
     struct Device;
     class Connection;
     friend class Connection;
+    static void DescribeCollection(const Device& d, HidDeviceInfo& info);
 
     Device* find(int id);
     const Device* find(int id) const;
