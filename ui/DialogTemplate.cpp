@@ -8,11 +8,12 @@
 namespace kx::ui {
 namespace {
 
+// Every input control is a tab stop, so that the keyboard reaches each of them in table order.
 constexpr std::uint32_t LABEL = STYLE_GROUP;
-constexpr std::uint32_t COMBO = STYLE_DROPDOWN | STYLE_VSCROLL;
-constexpr std::uint32_t EDIT = STYLE_BORDER | STYLE_AUTOHSCROLL;
+constexpr std::uint32_t COMBO = STYLE_DROPDOWN | STYLE_VSCROLL | STYLE_TABSTOP;
+constexpr std::uint32_t EDIT = STYLE_BORDER | STYLE_AUTOHSCROLL | STYLE_TABSTOP;
 constexpr std::uint32_t READONLY_EDIT = EDIT | STYLE_READONLY;
-constexpr std::uint32_t CHECK = STYLE_AUTOCHECKBOX;
+constexpr std::uint32_t CHECK = STYLE_AUTOCHECKBOX | STYLE_TABSTOP;
 constexpr std::uint32_t BUTTON = STYLE_TABSTOP;
 
 constexpr int NO_ID = IDC_STATIC_ID;
