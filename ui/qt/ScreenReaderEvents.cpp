@@ -48,8 +48,11 @@ Q_DECLARE_METATYPE(kx::ui::ObjectReference)
 namespace kx::ui {
 
 void ReportNameChange(QWidget* widget) {
+    if (!QAccessible::isActive()) {
+        return;
+    }
     const QDBusConnection bus(QString::fromLatin1(BRIDGE_CONNECTION));
-    if (!QAccessible::isActive() || !bus.isConnected()) {
+    if (!bus.isConnected()) {
         return;
     }
     static const QMetaType registered = qDBusRegisterMetaType<ObjectReference>();
