@@ -23,8 +23,9 @@ WAIT = 10.0  # seconds a condition may take
 STATUS = "操作状态:"
 R = Atspi.Role
 
-# What Orca must say when each control takes the focus: its name and role (said once), and
-# an edit's whole text or a list's value; the two 设备信息 fields by their descriptions.
+# What Orca must say, in this order, when each control takes the focus: its name and role
+# (said once), then an edit's whole text or a list's value; the two 设备信息 fields told
+# apart by their descriptions.
 FOCUS = {
     1000: ["选择设备 editable combo box", "VBENCH://KX4701/"],
     1001: ["设备信息 read only text", "设备已连接,VID=3C5BPID=B207 VER=100", "已打开设备的 VID、PID 和版本"],
@@ -94,8 +95,13 @@ class Orca:
         lines = chunk.split("\n")
         self.partial = lines.pop()
         self.said += [m.group(1) for m in map(SPOKEN.search, lines) if m]
-        text = " | ".join(self.said[mark:])
-        return all(p in text for p in phrases)
+        text, at = " | ".join(self.said[mark:]), 0
+        for phrase in phrases:  # in this order
+            at = text.find(phrase, at)
+            if at < 0:
+                return False
+            at += len(phrase)
+        return True
 
     def expect(self, mark, phrases, failures, what):
         try:
@@ -144,7 +150,7 @@ def registered(bench):
 def focused(orca, mark, failures, what):
     """The control Orca presents after a key: the one whose FOCUS phrases it all said."""
     try:
-        return wait_for(lambda: f"{what}: Orca said {orca.said[mark:]}, no control's name and role",
+        return wait_for(lambda: f"{what}: what Orca said fits no control: {orca.said[mark:]}",
                         lambda: next((c for c, p in FOCUS.items() if orca.heard(mark, p)), None))
     except Failed as failure:
         failures.append(str(failure))
