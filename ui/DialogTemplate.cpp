@@ -8,11 +8,12 @@
 namespace kx::ui {
 namespace {
 
+// Every input control is a tab stop, so that the keyboard reaches each of them in table order.
 constexpr std::uint32_t LABEL = STYLE_GROUP;
-constexpr std::uint32_t COMBO = STYLE_DROPDOWN | STYLE_VSCROLL;
-constexpr std::uint32_t EDIT = STYLE_BORDER | STYLE_AUTOHSCROLL;
+constexpr std::uint32_t COMBO = STYLE_DROPDOWN | STYLE_VSCROLL | STYLE_TABSTOP;
+constexpr std::uint32_t EDIT = STYLE_BORDER | STYLE_AUTOHSCROLL | STYLE_TABSTOP;
 constexpr std::uint32_t READONLY_EDIT = EDIT | STYLE_READONLY;
-constexpr std::uint32_t CHECK = STYLE_AUTOCHECKBOX;
+constexpr std::uint32_t CHECK = STYLE_AUTOCHECKBOX | STYLE_TABSTOP;
 constexpr std::uint32_t BUTTON = STYLE_TABSTOP;
 
 constexpr int NO_ID = IDC_STATIC_ID;
@@ -61,10 +62,18 @@ constexpr std::array<ControlTemplate, 4> ABOUT_CONTROLS{{
 }};
 // clang-format on
 
+// The two fields beside the caption 设备信息 (the last event, the open device) told apart.
+constexpr std::array<ControlAccessibility, 3> CONFIG_ACCESSIBILITY{{
+    {IDC_DEVICE_INFO, "已打开设备的 VID、PID 和版本", false},
+    {IDC_EVENT_TEXT, "最近一次设备插拔", false},
+    {IDC_STATUS, "", true},
+}};
+
 constexpr DialogTemplate CONFIG_DIALOG{
-    IDD_CONFIG_DIALOG, "IDD_CONFIG_DIALOG", 319, 227, "KX4701配置工具", "宋体", 9, CONFIG_CONTROLS};
-constexpr DialogTemplate ABOUT_BOX{IDD_ABOUTBOX,        "IDD_ABOUTBOX", 235, 55,
-                                   "关于 KX4701SetCfg", "宋体",         9,   ABOUT_CONTROLS};
+    IDD_CONFIG_DIALOG, "IDD_CONFIG_DIALOG", 319, 227, "KX4701配置工具", "宋体", 9,
+    CONFIG_CONTROLS,   CONFIG_ACCESSIBILITY};
+constexpr DialogTemplate ABOUT_BOX{
+    IDD_ABOUTBOX, "IDD_ABOUTBOX", 235, 55, "关于 KX4701SetCfg", "宋体", 9, ABOUT_CONTROLS, {}};
 
 }  // namespace
 

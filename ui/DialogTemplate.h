@@ -53,6 +53,15 @@ struct ControlTemplate {
     std::uint32_t styles;  // Style bits
 };
 
+// What a screen reader needs of a control beyond its caption: a description that tells it
+// from a control of the same caption, and whether readers are told each new text of it (a
+// status line).
+struct ControlAccessibility {
+    int id;
+    const char* description;  // UTF-8, "" for none
+    bool announcesChanges;
+};
+
 struct DialogTemplate {
     int id;
     const char* name;  // IDD_ name
@@ -62,6 +71,7 @@ struct DialogTemplate {
     const char* fontFace;
     int pointSize;
     std::span<const ControlTemplate> controls;  // tab order
+    std::span<const ControlAccessibility> accessibility;
 };
 
 // IDD_CONFIG_DIALOG (102) and IDD_ABOUTBOX (100). Static data; never fails.

@@ -62,9 +62,17 @@ TEST(BuiltDialog, EveryControlIsBuiltFromItsRowInTheFocusChain) {
             EXPECT_EQ(w->testAttribute(Qt::WA_TransparentForMouseEvents),
                       e.kind == ControlKind::GroupBox);
         }
-        EXPECT_EQ((w->focusPolicy() & Qt::TabFocus) != 0, e.kind == ControlKind::PushButton);
+        // Every input control is a tab stop.
+        EXPECT_EQ((w->focusPolicy() & Qt::TabFocus) != 0, e.kind != ControlKind::Label &&
+                                                              e.kind != ControlKind::GroupBox &&
+                                                              e.kind != ControlKind::Icon);
         if (auto* edit = qobject_cast<QLineEdit*>(w)) {
             EXPECT_EQ(edit->isReadOnly(), e.id == IDC_DEVICE_INFO || e.id == IDC_EVENT_TEXT);
+            // The text is one attribute run, which a reader speaks whole.
+            edit->setText(Q("有设备接入"));
+            int start = -1, end = -1;
+            a->textInterface()->attributes(4, &start, &end);
+            EXPECT_EQ(std::pair(start, end), std::pair(0, 5));
         } else if (auto* button = qobject_cast<QPushButton*>(w)) {
             EXPECT_EQ(button->text(), Q(e.caption));
             EXPECT_FALSE(button->autoDefault());

@@ -436,6 +436,30 @@ TEST_F(Windows, StartUpRunsTheDialogModallyUntilEscape) {
     EXPECT_EQ(g_focusedId, IDC_OPEN_BUTTON);
 }
 
+// Tab from the open button, with the chip open and VID checked: every enabled input control
+// in template order, the push buttons last.
+TEST_F(Windows, TabReachesEveryEnabledInputControlInTemplateOrder) {
+    Start();
+    Click(IDC_OPEN_BUTTON);
+    Click(IDC_VID_CHECK);
+    SendMessageA(window, WM_NEXTDLGCTL,
+                 reinterpret_cast<WPARAM>(GetDlgItem(window, IDC_OPEN_BUTTON)), TRUE);
+    std::vector<int> order;
+    while (order.size() < 40 && (order.empty() || order.back() != IDC_OPEN_BUTTON)) {
+        PostMessageA(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
+        Pump();
+        const HWND focus = GetFocus();
+        order.push_back(GetDlgCtrlID(GetParent(focus) == window ? focus : GetParent(focus)));
+    }
+    EXPECT_EQ(order, (std::vector<int>{IDC_SET_RATE_BUTTON, IDC_SET_CFG_BUTTON, IDC_GET_CFG_BUTTON,
+                                       IDC_FACTORY_BUTTON,  IDC_DEVICE_COMBO,   IDC_DEVICE_INFO,
+                                       IDC_EVENT_TEXT,      IDC_BAUD_COMBO,     IDC_STOP_COMBO,
+                                       IDC_PARITY_COMBO,    IDC_DATA_COMBO,     IDC_VID_CHECK,
+                                       IDC_VID_EDIT,        IDC_PID_CHECK,      IDC_MANUF_CHECK,
+                                       IDC_MANUF_EDIT,      IDC_PRODUCT_CHECK,  IDC_PRODUCT_EDIT,
+                                       IDC_SERIAL_CHECK,    IDC_SERIAL_EDIT,    IDC_OPEN_BUTTON}));
+}
+
 TEST_F(Windows, EnterAndEscapeEndTheDialogButEnterClicksAFocusedButton) {
     const struct {
         int focus;

@@ -61,7 +61,7 @@ void QtConfigDialog::showEvent(QShowEvent* event) {
     }
     m_initialised = true;
     if (OnInitDialog()) {
-        // The default focus: the first tab stop.
+        // The default focus: the open button, so that Enter opens the chosen device.
         m_qtOps.GetDlgItem(IDC_OPEN_BUTTON)->setFocus(Qt::TabFocusReason);
     } else {
         // No default focus: keep Qt from handing it to the first tab stop.

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QValidator>
 
 #include "res/AppIcon.h"
 
@@ -75,9 +76,177 @@ class ClickedCheckBoxAccessible : public QAccessibleWidget {
     QCheckBox* box() const { return static_cast<QCheckBox*>(widget()); }
 };
 
-QAccessibleInterface* CheckBoxAccessible(const QString& /*className*/, QObject* object) {
-    auto* box = qobject_cast<QCheckBox*>(object);
-    return box != nullptr ? new ClickedCheckBoxAccessible(box) : nullptr;
+// Qt's accessible line edit reports an empty attribute run at every offset, and Orca, which
+// builds the line it speaks from those runs, drops the text's last character. This one
+// reports the text as one run (a line edit has one format); the rest is as Qt's, except that
+// a text set through it passes the edit's read-only state and validator, as typing does.
+class LineEditAccessible : public QAccessibleWidget,
+                           public QAccessibleTextInterface,
+                           public QAccessibleEditableTextInterface {
+  public:
+    explicit LineEditAccessible(QLineEdit* edit)
+        : QAccessibleWidget(edit, QAccessible::EditableText) {}
+
+    void* interface_cast(QAccessible::InterfaceType t) override {
+        if (t == QAccessible::TextInterface) {
+            return static_cast<QAccessibleTextInterface*>(this);
+        }
+        if (t == QAccessible::EditableTextInterface) {
+            return static_cast<QAccessibleEditableTextInterface*>(this);
+        }
+        return QAccessibleWidget::interface_cast(t);
+    }
+    QString text(QAccessible::Text t) const override {
+        const QString own = t == QAccessible::Value ? text(0, characterCount()) : QString();
+        return own.isEmpty() ? QAccessibleWidget::text(t) : own;
+    }
+    void setText(QAccessible::Text t, const QString& text) override {
+        if (t == QAccessible::Value) {
+            assign(text);
+        } else {
+            QAccessibleWidget::setText(t, text);
+        }
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.editable = true;
+        s.readOnly = edit()->isReadOnly();
+        s.passwordEdit = hidden();
+        s.selectableText = true;
+        return s;
+    }
+
+    // QAccessibleTextInterface
+    QString attributes(int offset, int* startOffset, int* endOffset) const override {
+        const int count = characterCount();
+        const bool inside = offset >= 0 && offset <= count;
+        *startOffset = !inside ? -1 : offset < count ? 0 : count;
+        *endOffset = inside ? count : -1;
+        return {};
+    }
+    void selection(int selectionIndex, int* startOffset, int* endOffset) const override {
+        *startOffset = *endOffset = 0;
+        if (selectionIndex == 0) {
+            *startOffset = edit()->selectionStart();
+            *endOffset = *startOffset + static_cast<int>(edit()->selectedText().size());
+        }
+    }
+    int selectionCount() const override { return edit()->hasSelectedText() ? 1 : 0; }
+    void addSelection(int startOffset, int endOffset) override {
+        setSelection(0, startOffset, endOffset);
+    }
+    void removeSelection(int selectionIndex) override {
+        if (selectionIndex == 0) {
+            edit()->deselect();
+        }
+    }
+    void setSelection(int selectionIndex, int startOffset, int endOffset) override {
+        if (selectionIndex == 0) {
+            edit()->setSelection(startOffset, endOffset - startOffset);
+        }
+    }
+    int cursorPosition() const override { return edit()->cursorPosition(); }
+    void setCursorPosition(int position) override { edit()->setCursorPosition(position); }
+    QString text(int startOffset, int endOffset) const override {
+        return hidden() ? QString() : edit()->text().mid(startOffset, endOffset - startOffset);
+    }
+    QString textBeforeOffset(int offset, QAccessible::TextBoundaryType type, int* startOffset,
+                             int* endOffset) const override {
+        return hidden() ? none(startOffset, endOffset)
+                        : QAccessibleTextInterface::textBeforeOffset(offset, type, startOffset,
+                                                                     endOffset);
+    }
+    QString textAfterOffset(int offset, QAccessible::TextBoundaryType type, int* startOffset,
+                            int* endOffset) const override {
+        return hidden() ? none(startOffset, endOffset)
+                        : QAccessibleTextInterface::textAfterOffset(offset, type, startOffset,
+                                                                    endOffset);
+    }
+    QString textAtOffset(int offset, QAccessible::TextBoundaryType type, int* startOffset,
+                         int* endOffset) const override {
+        return hidden()
+                   ? none(startOffset, endOffset)
+                   : QAccessibleTextInterface::textAtOffset(offset, type, startOffset, endOffset);
+    }
+    int characterCount() const override { return static_cast<int>(edit()->text().size()); }
+    // The caret's rectangle places the text (margins, scrolling); the advance of the text
+    // before a character places the character.
+    QRect characterRect(int offset) const override {
+        const QString character = text(offset, offset + 1);
+        if (character.isEmpty()) {
+            return {};
+        }
+        const QFontMetrics metrics(edit()->font());
+        const QString all = edit()->text();
+        const QRect caret = edit()->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+        const int x = caret.x() + metrics.horizontalAdvance(all.left(offset)) -
+                      metrics.horizontalAdvance(all.left(edit()->cursorPosition()));
+        return {edit()->mapToGlobal(QPoint(x, caret.y())),
+                QSize(metrics.horizontalAdvance(character), metrics.height())};
+    }
+    int offsetAtPoint(const QPoint& point) const override {
+        return edit()->cursorPositionAt(edit()->mapFromGlobal(point));
+    }
+    void scrollToSubstring(int startIndex, int endIndex) override {
+        edit()->setCursorPosition(endIndex);
+        edit()->setCursorPosition(startIndex);
+    }
+
+    // QAccessibleEditableTextInterface
+    void deleteText(int startOffset, int endOffset) override {
+        assign(edit()->text().remove(startOffset, endOffset - startOffset));
+    }
+    void insertText(int offset, const QString& text) override {
+        assign(edit()->text().insert(offset, text));
+    }
+    void replaceText(int startOffset, int endOffset, const QString& text) override {
+        assign(edit()->text().replace(startOffset, endOffset - startOffset, text));
+    }
+
+  private:
+    QLineEdit* edit() const { return static_cast<QLineEdit*>(widget()); }
+    bool hidden() const { return edit()->echoMode() != QLineEdit::Normal; }
+    static QString none(int* startOffset, int* endOffset) {
+        *startOffset = *endOffset = -1;
+        return {};
+    }
+    void assign(QString text) {
+        int position = 0;
+        const QValidator* validator = edit()->validator();
+        if (!edit()->isReadOnly() && (validator == nullptr || validator->validate(text, position) ==
+                                                                  QValidator::Acceptable)) {
+            edit()->setText(text);
+        }
+    }
+};
+
+// A label whose changes readers are told of: a notification, which the window operations
+// show anew for each new text (readers speak a notification when it is shown).
+class NotificationLabelAccessible : public QAccessibleWidget {
+  public:
+    explicit NotificationLabelAccessible(QLabel* label)
+        : QAccessibleWidget(label, QAccessible::Notification) {}
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty()) {
+            return static_cast<QLabel*>(widget())->text();
+        }
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* DialogAccessible(const QString& /*className*/, QObject* object) {
+    if (auto* box = qobject_cast<QCheckBox*>(object)) {
+        return new ClickedCheckBoxAccessible(box);
+    }
+    if (auto* edit = qobject_cast<QLineEdit*>(object)) {
+        return new LineEditAccessible(edit);
+    }
+    auto* label = qobject_cast<QLabel*>(object);
+    if (label != nullptr && label->property(ANNOUNCES_CHANGES_PROPERTY).toBool()) {
+        return new NotificationLabelAccessible(label);
+    }
+    return nullptr;
 }
 
 QWidget* CreateControl(QDialog& dialog, const ControlTemplate& control, const DialogUnits& units) {
@@ -204,8 +373,8 @@ QRect DialogUnits::toPixels(const DluRect& rect) const {
 }
 
 std::vector<QWidget*> BuildDialog(QDialog& dialog, const DialogTemplate& tmpl) {
-    // Before any check box exists, so that none gets Qt's own accessible interface.
-    static const bool factoryInstalled = (QAccessible::installFactory(CheckBoxAccessible), true);
+    // Before any check box or edit exists, so that none gets Qt's own accessible interface.
+    static const bool factoryInstalled = (QAccessible::installFactory(DialogAccessible), true);
     (void)factoryInstalled;
     const QFont font = DialogFont(tmpl);
     dialog.setFont(font);
@@ -233,6 +402,21 @@ std::vector<QWidget*> BuildDialog(QDialog& dialog, const DialogTemplate& tmpl) {
             label->setBuddy(widgets[i]);
         } else {
             widgets[i]->setAccessibleName(QString::fromUtf8(caption->caption));
+        }
+    }
+    for (const ControlAccessibility& extra : tmpl.accessibility) {
+        const auto it = std::find_if(widgets.begin(), widgets.end(), [&extra](QWidget* w) {
+            return w->property(CONTROL_ID_PROPERTY).toInt() == extra.id;
+        });
+        if (it == widgets.end()) {
+            continue;
+        }
+        (*it)->setAccessibleDescription(QString::fromUtf8(extra.description));
+        if (extra.announcesChanges) {
+            (*it)->setProperty(ANNOUNCES_CHANGES_PROPERTY, true);
+            // Made anew, so that it is the announcing one (setting a text may have made one).
+            QAccessible::deleteAccessibleInterface(
+                QAccessible::uniqueId(QAccessible::queryAccessibleInterface(*it)));
         }
     }
     return widgets;

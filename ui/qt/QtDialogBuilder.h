@@ -36,6 +36,8 @@ struct DialogUnits {
 inline constexpr const char* CONTROL_ID_PROPERTY = "kxControlId";
 // For combo boxes: the pixel height of the opened list, from the template height.
 inline constexpr const char* DROPPED_HEIGHT_PROPERTY = "kxDroppedHeight";
+// For a label that readers are told each new text of (ControlAccessibility::announcesChanges).
+inline constexpr const char* ANNOUNCES_CHANGES_PROPERTY = "kxAnnouncesChanges";
 
 // Creates the template's controls on `dialog` in table order (so that focus chain and
 // accessibility tree follow it), sets caption, font and fixed client size, and returns the

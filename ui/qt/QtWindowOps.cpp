@@ -22,6 +22,7 @@
 #include "ui/MessageTable.h"
 #include "ui/qt/AboutDlg.h"
 #include "ui/qt/QtDialogBuilder.h"
+#include "ui/qt/ScreenReaderEvents.h"
 
 namespace kx::ui {
 namespace {
@@ -99,8 +100,12 @@ void QtWindowOps::SetWindowText(int id, std::string_view utf8) {
         edit->setText(text);
     } else if (auto* label = qobject_cast<QLabel*>(widget)) {
         label->setText(text);
+        if (label->property(ANNOUNCES_CHANGES_PROPERTY).toBool()) {
+            AnnounceLater(label);
+        }
     } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
         button->setText(text);
+        ReportNameChange(button);  // a focused button's new caption is spoken
     } else if (auto* box = qobject_cast<QComboBox*>(widget)) {
         box->setEditText(text);
     } else {

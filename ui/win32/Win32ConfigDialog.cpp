@@ -54,7 +54,14 @@ INT_PTR CALLBACK Win32ConfigDialog::DialogProc(HWND window, UINT message, WPARAM
         auto* self = reinterpret_cast<Win32ConfigDialog*>(lParam);
         SetWindowLongPtrA(window, DWLP_USER, lParam);
         self->m_win32Ops.Attach(window);
-        return self->OnInitDialog() ? TRUE : FALSE;
+        if (!self->OnInitDialog()) {
+            return FALSE;
+        }
+        // The default focus: the open button, so that Enter opens the chosen device (the
+        // system would give it to the first tab stop, the device list).
+        SendMessageA(window, WM_NEXTDLGCTL,
+                     reinterpret_cast<WPARAM>(GetDlgItem(window, IDC_OPEN_BUTTON)), TRUE);
+        return FALSE;
     }
     auto* self = reinterpret_cast<Win32ConfigDialog*>(GetWindowLongPtrA(window, DWLP_USER));
     if (self == nullptr) {
