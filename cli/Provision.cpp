@@ -57,8 +57,9 @@ class ProvisionRun {
     std::unique_ptr<ExclusiveLock> lock_;
     std::unique_ptr<AppendOnlyFile> log_;
     std::uint64_t next_ = 0;
-    std::set<std::string> handled_;  // library paths dealt with, while they stay plugged
-    std::set<std::string> written_;  // serials this run wrote: such a chip is its own, back
+    std::set<std::string> handled_;     // library paths dealt with, while they stay plugged
+    std::vector<std::string> scanned_;  // the paths of the last scan
+    std::set<std::string> written_;     // serials this run wrote: such a chip is its own, back
     std::int64_t done_ = 0, skipped_ = 0, failed_ = 0, mismatched_ = 0, tried_ = 0;
     std::string fatal_;
     Json chips_ = Json::array();
@@ -153,8 +154,10 @@ void ProvisionRun::finish(Json entry, const char* result, const std::string& err
 void ProvisionRun::scan() {
     const std::vector<DeviceRecord> inventory = TakeInventory(devices_);
     std::set<std::string> present;
+    scanned_.clear();
     for (const DeviceRecord& r : inventory) {
         present.insert(r.path);
+        scanned_.push_back(r.path);
     }
     std::erase_if(handled_, [&](const std::string& p) { return !present.contains(p); });
     for (const DeviceRecord& r : inventory) {
@@ -238,8 +241,6 @@ void ProvisionRun::provision(const DeviceRecord& record) {
     written_.insert(target.serial);
 
     phase = Clock::now();
-    const std::vector<std::string> pathsBefore =
-        DiscoverOpenablePaths(devices_.library, devices_.probe);
     const bool serialWritten = !profile_.setsSerialDefaults() || device.writeSerial(serialTarget);
     if (!serialWritten || !device.writeIdentity(target)) {
         ++failed_;
@@ -262,8 +263,9 @@ void ProvisionRun::provision(const DeviceRecord& record) {
     StoredIdentity after;
     SerialDefaults afterSerial{};
     std::string where, error;
-    bool same =
-        ReadBackIdentity(devices_, device, record, pathsBefore, target, after, where, error);
+    // The scan's paths stand for the ones before the write: a walk of the bus per chip would
+    // make a run over many chips quadratic.
+    bool same = ReadBackIdentity(devices_, device, record, scanned_, target, after, where, error);
     if (same) {
         handled_.insert(where);
         bool read = where == record.path && device.readSerial(afterSerial);
