@@ -1,7 +1,8 @@
 # Manual pages written in scdoc, generated at build time and installed under
 # share/man/man<section>. One call per installed program, its source beside the program:
 #   kx_man_page(kx4701 1 kx4701.1.scd)   # in cli/CMakeLists.txt: builds and installs kx4701.1
-# The Windows builds install no manual pages: there the call does nothing.
+# The Windows builds install no manual pages: there the call does nothing. A page in section 1
+# marks a program in PATH: the AppStream data lists those (res/CMakeLists.txt).
 
 if(CMAKE_SCRIPT_MODE_FILE)
     # The build step: scdoc reads the source on its standard input; a failed run leaves no page.
@@ -32,4 +33,7 @@ function(kx_man_page name section source)
                        VERBATIM)
     add_custom_target(kx_man_${name} ALL DEPENDS ${page})
     install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+    if(section STREQUAL "1")
+        set_property(GLOBAL APPEND PROPERTY KX_PROGRAMS ${name})
+    endif()
 endfunction()
