@@ -7,9 +7,11 @@ execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
-set(expected bin/KX4701SetCfg bin/KX4701SetCfgBench share/applications/kx4701setcfg.desktop
+set(expected bin/KX4701SetCfg bin/KX4701SetCfgBench bin/kx4701-uhid bin/kx4701
+    share/applications/kx4701setcfg.desktop share/metainfo/org.kx4701setcfg.kx4701setcfg.metainfo.xml
     share/icons/hicolor/scalable/apps/kx4701setcfg.svg lib/udev/rules.d/60-kx4701.rules
-    lib/udev/kx4701-udev-probe)
+    lib/udev/kx4701-udev-probe share/man/man1/KX4701SetCfg.1 share/man/man1/KX4701SetCfgBench.1
+    share/man/man1/kx4701-uhid.1 share/man/man1/kx4701.1)
 foreach(size 16 24 32 48 64 128 256)
     list(APPEND expected share/icons/hicolor/${size}x${size}/apps/kx4701setcfg.png)
 endforeach()
