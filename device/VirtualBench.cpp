@@ -127,6 +127,7 @@ class VirtualBench::Connection : public HidConnection {
         }
         d->chip->refuseWrites = d->faults.refuseCommands;
         d->chip->busyPolls = d->faults.busyPolls;
+        d->chip->forgetWrites = d->faults.forgetWrites;
         return d->chip->receive(data, length) ? static_cast<int>(length) : -1;
     }
 

@@ -35,6 +35,7 @@ struct Faults {
     bool silent = false;            // chip never answers GET_FEATURE: the host's timeout
                                     // must end the command
     int busyPolls = 0;              // chip answers BUSY this many times before each reply
+    bool forgetWrites = false;      // chip answers writes OK and stores nothing
 };
 
 struct DeviceSnapshot {

@@ -95,8 +95,10 @@ Status VirtualChip::handle(const protocol::Request& req, std::vector<std::uint8_
             if (!valid) {
                 return Status::BadValue;
             }
-            serial_ = {p[0], p[1], p[2], p[3], p[4]};
-            storedChanged();
+            if (!forgetWrites) {
+                serial_ = {p[0], p[1], p[2], p[3], p[4]};
+                storedChanged();
+            }
             return Status::Ok;
         }
         case Command::CfgBegin: {
@@ -217,8 +219,10 @@ Status VirtualChip::handleCfgCommit(const protocol::Request& req) {
     next.manufacturer = text(0, h.manufacturerLength);
     next.product = text(h.manufacturerLength, h.productLength);
     next.serial = text(std::size_t{h.manufacturerLength} + h.productLength, h.serialLength);
-    identity_ = std::move(next);
-    storedChanged();
+    if (!forgetWrites) {
+        identity_ = std::move(next);
+        storedChanged();
+    }
     return Status::Ok;
 }
 

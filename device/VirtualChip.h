@@ -52,6 +52,8 @@ class VirtualChip {
     // times before each final reply.
     bool refuseWrites = false;
     int busyPolls = 0;
+    // A firmware fault: writes are answered OK and nothing is stored.
+    bool forgetWrites = false;
 
     // Staged data is RAM: lost when the chip loses power.
     void powerCycle();

@@ -218,6 +218,15 @@ TEST_F(Cli, JsonDocuments) {
                          "failed: the device did not respond (unplugged?)"),
               std::string::npos)
         << r.err;
+
+    // A chip that acknowledges a write and keeps what it had: never a success.
+    bench().faults(2).forgetWrites = true;
+    const Result forgot = run({"set-identity", "vbench://kx4701/2", "--serial", "B-9"});
+    EXPECT_EQ(forgot.code, EXIT_MISMATCH);
+    EXPECT_NE(forgot.err.find("written VID 1A2B PID 0001 \"ACME\" / \"Board\" / \"B-9\", but the "
+                              "chip holds VID 1A2B PID 0001 \"ACME\" / \"Board\" / \"B-2\""),
+              std::string::npos)
+        << forgot.err;
 }
 
 // A library without our extension (the maker's DLL) cannot check a write: refused, exit 5.

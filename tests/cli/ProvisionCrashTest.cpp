@@ -2,8 +2,8 @@
 // (a seeded generator, so runs repeat) never uses a serial number twice, and the state
 // file's next number stays above every number used.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>

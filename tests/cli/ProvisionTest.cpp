@@ -213,6 +213,17 @@ TEST(Provision, EachChipOnceWithTheNextNumberItsOwnSkippedAndEverythingLogged) {
     EXPECT_EQ(line.reports(),
               (std::vector<std::uint64_t>{before[0] + 3, before[1], before[2] + 3, before[3] + 3}));
     EXPECT_EQ(line.serialOf(a), "KXB-000102");
+
+    // A chip that acknowledges the write and keeps its old identity: its number is burned,
+    // and the run goes on to the next chip.
+    line.bench().faults(a).forgetWrites = true;
+    r = line.provision({"--rewrite", "--count", "1"});
+    EXPECT_EQ(r.code, EXIT_MISMATCH);
+    log = line.log();
+    EXPECT_EQ(log[log.size() - 2]["result"], "mismatch");
+    EXPECT_EQ(log[log.size() - 2]["number"], 103);
+    EXPECT_EQ(log.back()["serial"], "KXB-000104");
+    EXPECT_EQ(line.state(), StateText(105));
 }
 
 TEST(Provision, RefusalsComeBeforeAnyChipIsWritten) {

@@ -125,6 +125,66 @@ TEST_F(HostileBackend, EveryMalformedOrStaleReplyFailsTheCommandCleanly) {
     lib.KX4701CloseDevice(h);
 }
 
+// The stored identity, read in two chunks: a chunk that disagrees with the first (the
+// identity changed in between), data that fails the CRC, or a reply that does not add up
+// fails the read with ERROR_INVALID_DATA and writes nothing to the caller's outputs.
+TEST_F(HostileBackend, TornOrInconsistentStoredReadsFail) {
+    const std::string text = std::string(30, 'M') + std::string(30, 'P') + std::string(30, 'S');
+    const protocol::IdentityHeader header{1, 2, 50, 30, 30, 30};
+    const std::uint16_t crc = protocol::IdentityCrc(
+        header, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    const auto chunk = [&](const Frame& req, const protocol::IdentityHeader& h, std::uint16_t c,
+                           std::size_t extra = 0) {
+        const std::size_t at = req[4];
+        const auto data =
+            std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+        const Frame f =
+            protocol::EncodeCfgReadReply(req[2], h, c, data.subspan(std::min(at, data.size())));
+        Bytes b(f.begin(), f.end());
+        b[4] = static_cast<std::uint8_t>(std::min<std::size_t>(b[4] + extra, 59));
+        return b;
+    };
+    protocol::IdentityHeader other = header;
+    other.vid = 9;
+    protocol::IdentityHeader empty = header;
+    empty.serialLength = 0;
+    const struct {
+        const char* name;
+        std::function<Bytes(const Frame&)> reply;
+        bool ok;
+    } rows[] = {
+        {"consistent", [&](const Frame& r) { return chunk(r, header, crc); }, true},
+        {"header changed", [&](const Frame& r) { return chunk(r, r[4] ? other : header, crc); },
+         false},
+        {"CRC changed", [&](const Frame& r) { return chunk(r, header, r[4] ? crc ^ 1 : crc); },
+         false},
+        {"CRC wrong", [&](const Frame& r) { return chunk(r, header, crc ^ 1); }, false},
+        {"a text of length 0", [&](const Frame& r) { return chunk(r, empty, crc); }, false},
+        {"more than announced", [&](const Frame& r) { return chunk(r, header, crc, r[4] ? 9 : 0); },
+         false},
+        {"prefix cut",
+         [&](const Frame& r) {
+             Bytes b = chunk(r, header, crc);
+             b[4] = 9;
+             return b;
+         },
+         false},
+    };
+    const DeviceHandle h = openChip();
+    for (const auto& row : rows) {
+        replier = row.reply;
+        std::uint16_t vid = 0xEEEE, pid = 0xEEEE;
+        std::uint8_t power = 0xEE, n[3] = {0xEE, 0xEE, 0xEE};
+        char t[3][30] = {};
+        const int got =
+            lib.KX4701GetDeviceCfg(h, &vid, &pid, &power, t[0], &n[0], t[1], &n[1], t[2], &n[2]);
+        EXPECT_EQ(got != 0, row.ok) << row.name;
+        EXPECT_EQ(row.ok ? 0 : GetLastError(), row.ok ? 0u : ERROR_INVALID_DATA_CODE) << row.name;
+        EXPECT_EQ(vid == 1 && n[2] == 30, row.ok) << row.name << " wrote its outputs";
+    }
+    lib.KX4701CloseDevice(h);
+}
+
 TEST_F(HostileBackend, WrongFamilyOrMagicIsNotAChipAndIsSentNothing) {
     for (const Bytes& payload :
          {Bytes{'K', 'X', 'C', 'H', 0x02, 0x47, 0, 1}, Bytes{0, 0, 0, 0, 0x01, 0x47, 0, 1},

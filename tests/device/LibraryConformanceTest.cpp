@@ -84,6 +84,31 @@ class LibraryConformance : public ::testing::Test {
             static_cast<std::uint8_t>(id.serial.size()));
     }
 
+    // What the chip stores, through the extension; the version is the one the chip reports.
+    std::optional<ChipIdentity> stored(DeviceHandle h) {
+        ChipIdentity id;
+        char t[3][30];
+        std::uint8_t n[3];
+        if (backend.library.KX4701GetDeviceCfg(h, &id.vid, &id.pid, &id.maxPower, t[0], &n[0], t[1],
+                                               &n[1], t[2], &n[2]) == 0) {
+            return std::nullopt;
+        }
+        std::uint16_t vid, pid;
+        backend.library.KX4701GetAttributes(h, &vid, &pid, &id.version);
+        id.manufacturer.assign(t[0], n[0]);
+        id.product.assign(t[1], n[1]);
+        id.serial.assign(t[2], n[2]);
+        return id;
+    }
+    std::optional<SerialDefaults> storedSerial(DeviceHandle h) {
+        SerialDefaults s{};
+        if (backend.library.KX4701GetDefaultRate(h, &s.baudCode, &s.parityCode, &s.stopBitsCode,
+                                                 &s.dataBitsCode, &s.timingByte) == 0) {
+            return std::nullopt;
+        }
+        return s;
+    }
+
     Backend backend;
 };
 
@@ -174,9 +199,14 @@ TYPED_TEST(LibraryConformance, WritesAreCheckedStoredReadBackAndResetUntilTheChi
     EXPECT_TRUE(
         FailsWith(lib.KX4701SetDefaultRate(h, 14, 2, 2, 3, 0x30), ERROR_INVALID_PARAMETER_CODE));
     EXPECT_EQ(rig.device(id)->serial, (SerialDefaults{13, 2, 2, 3, 0x30}));
+    EXPECT_EQ(this->storedSerial(h), (SerialDefaults{13, 2, 2, 3, 0x30}));
+    std::uint16_t family = 0, firmware = 0;
+    EXPECT_TRUE(lib.KX4701GetChipInfo(h, &family, &firmware) && family == 0x4701 &&
+                firmware == 0x0100);
     for (const ChipIdentity& identity : {LONGEST, NEW_IDENTITY}) {
         ASSERT_TRUE(this->writeIdentity(h, identity));
         EXPECT_EQ(rig.device(id)->identity, identity);
+        EXPECT_EQ(this->stored(h), identity) << "read back in one chunk or two";
     }
     // The host sees a new identity when the chip enumerates again.
     lib.KX4701CloseDevice(h);
@@ -193,6 +223,8 @@ TYPED_TEST(LibraryConformance, WritesAreCheckedStoredReadBackAndResetUntilTheChi
     ASSERT_TRUE(lib.KX4701ResetToDefault(h));
     EXPECT_EQ(rig.device(id)->identity, ChipIdentity{});
     EXPECT_EQ(rig.device(id)->serial, bench::FACTORY_SERIAL_DEFAULTS);
+    EXPECT_EQ(this->stored(h), ChipIdentity{});
+    EXPECT_EQ(this->storedSerial(h), bench::FACTORY_SERIAL_DEFAULTS);
     // Gone and back: a new arrival, the old handle stays dead. A fresh handle, since hidapi
     // answers string reads of a handle from what it read while the device was there.
     lib.KX4701CloseDevice(h);
@@ -215,6 +247,10 @@ TYPED_TEST(LibraryConformance, NonChipDeviceReceivesNoReportAtAll) {
     EXPECT_TRUE(FailsWith(lib.KX4701SetDefaultRate(h, 6, 4, 1, 4, 0x40), ERROR_NOT_SUPPORTED_CODE));
     EXPECT_TRUE(FailsWith(this->writeIdentity(h, NEW_IDENTITY), ERROR_NOT_SUPPORTED_CODE));
     EXPECT_TRUE(FailsWith(lib.KX4701ResetToDefault(h), ERROR_NOT_SUPPORTED_CODE));
+    EXPECT_FALSE(this->stored(h) || this->storedSerial(h));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED_CODE);
+    std::uint16_t family = 0, firmware = 0;
+    EXPECT_TRUE(FailsWith(lib.KX4701GetChipInfo(h, &family, &firmware), ERROR_NOT_SUPPORTED_CODE));
     EXPECT_EQ(rig.device(plain)->reportsReceived, 0u);
     lib.KX4701CloseDevice(h);
 }

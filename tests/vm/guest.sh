@@ -128,7 +128,7 @@ group_perf() {
     uhid=$!
     ok=1
     await_nodes /tmp/usb.out 8 && await_nodes /tmp/uhid.out 8 && udevadm settle --timeout=30 &&
-        /vm/kx_vm_refresh_perf 31 && ok=0
+        /vm/kx_vm_refresh_perf 31 && /vm/kx_vm_cli_perf 15 /vm/kx4701 /vm/kx_list_floor && ok=0
     kill -TERM "$usb" "$uhid" 2>/dev/null
     wait
     check "refresh benchmark" "$ok" "see above"

@@ -1,0 +1,112 @@
+// kx_vm_cli_perf ROUNDS KX4701 LIST_FLOOR: the command-line tool on a real kernel, run by
+// `scripts/vmtest --perf` beside the VM's emulated chips. `kx4701 list` and its floor
+// (kx_list_floor: hidapi's enumeration and a probe of each node) run as processes in
+// alternating order, ROUNDS times each; then one `kx4701 provision --rewrite --json` over
+// every chip there. Prints one line for scripts/vmtest: the medians of both lists' CPU and
+// wall time, chips per minute, and the mean time per chip of each provisioning phase.
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+struct Run {
+    double cpu = 0, wall = 0;
+    int status = 0;
+};
+
+// Runs `argv` with its standard output going to `out` (a file name), timing it.
+Run Spawn(std::vector<const char*> argv, const char* out) {
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, out, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = -1;
+    Run r;
+    if (posix_spawn(&pid, argv[0], &files, nullptr, const_cast<char**>(argv.data()), environ) ==
+        0) {
+        rusage usage{};
+        wait4(pid, &r.status, 0, &usage);
+        r.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+    } else {
+        r.status = -1;
+    }
+    r.wall =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    posix_spawn_file_actions_destroy(&files);
+    return r;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: kx_vm_cli_perf ROUNDS KX4701 LIST_FLOOR\n");
+        return 2;
+    }
+    const int rounds = std::max(1, std::atoi(argv[1]));
+    const char* kx4701 = argv[2];
+    const char* floor = argv[3];
+    std::vector<double> listCpu, listWall, floorCpu, floorWall;
+    for (int i = 0; i < rounds; ++i) {
+        for (int k = 0; k < 2; ++k) {
+            const bool ours = (i + k) % 2 == 0;
+            const Run r = ours ? Spawn({kx4701, "list"}, "/dev/null") : Spawn({floor}, "/dev/null");
+            if (r.status != 0) {
+                std::fprintf(stderr, "kx_vm_cli_perf: %s failed\n", ours ? kx4701 : floor);
+                return 1;
+            }
+            (ours ? listCpu : floorCpu).push_back(r.cpu);
+            (ours ? listWall : floorWall).push_back(r.wall);
+        }
+    }
+
+    std::ofstream("/tmp/kx-perf.toml") << "[serial]\nbaud = 57600\n[identity]\n"
+                                          "product = \"Perf\"\nserial = \"PF-{counter:05}\"\n";
+    const Run provision = Spawn({kx4701, "provision", "/tmp/kx-perf.toml", "--rewrite", "--json"},
+                                "/tmp/kx-perf.json");
+    std::ifstream in("/tmp/kx-perf.json");
+    const nlohmann::json doc = nlohmann::json::parse(in, nullptr, false);
+    if (doc.is_discarded() || !doc.value("ok", false)) {
+        std::fprintf(stderr, "kx_vm_cli_perf: provision failed (status %d)\n", provision.status);
+        return 1;
+    }
+    const int done = doc["done"];
+    std::map<std::string, double> phases;
+    for (const auto& chip : doc["chips"]) {
+        for (const auto& [phase, ms] : chip["timing_ms"].items()) {
+            phases[phase] += ms.get<double>() / done;
+        }
+    }
+    std::printf("KX-PERF cli rounds=%d list_cpu_ms=%.3f list_wall_ms=%.3f floor_cpu_ms=%.3f "
+                "floor_wall_ms=%.3f chips=%d provision_s=%.3f",
+                rounds, Median(listCpu), Median(listWall), Median(floorCpu), Median(floorWall),
+                done, provision.wall / 1e3);
+    for (const auto& [phase, ms] : phases) {
+        std::printf(" %s_ms=%.1f", phase.c_str(), ms);
+    }
+    std::printf("\n");
+    return 0;
+}
