@@ -226,6 +226,24 @@ TEST(Provision, EachChipOnceWithTheNextNumberItsOwnSkippedAndEverythingLogged) {
     EXPECT_EQ(line.state(), StateText(105));
 }
 
+// The log after a crash cut its last line short: that line stays as it was, the next one
+// starts on a line of its own, and a missing log folder is refused before any chip.
+TEST(Provision, ALogLineCutShortIsLeftAloneAndTheNextStandsApart) {
+    Line line;
+    line.bench().plugChip();
+    std::ofstream(line.dir / "log") << "{\"time\": \"2026-";
+    EXPECT_EQ(line.provision().code, EXIT_DONE);
+    std::ifstream in(line.dir / "log");
+    std::string first, second;
+    std::getline(in, first);
+    std::getline(in, second);
+    EXPECT_EQ(first, "{\"time\": \"2026-");
+    EXPECT_EQ(Json::parse(second)["serial"], "KXB-000100");
+    const auto r = line.run({"provision", line.path("p.toml"), "--log", line.path("no/log")});
+    EXPECT_EQ(r.code, EXIT_FAILED);
+    EXPECT_NE(r.err.find("cannot open " + line.path("no/log")), std::string::npos) << r.err;
+}
+
 TEST(Provision, RefusalsComeBeforeAnyChipIsWritten) {
     Line line;
     const int a = line.bench().plugChip();
