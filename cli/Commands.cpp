@@ -206,16 +206,7 @@ int SetSerialCommand(Devices& devices, const DeviceSelector& selector, const Ser
                 }
                 result["before"] = SerialJson(target);
             }
-            const std::pair<ParameterList, const CodeEntry*> rows[] = {
-                {ParameterList::Baud, change.baud},
-                {ParameterList::Parity, change.parity},
-                {ParameterList::DataBits, change.dataBits},
-                {ParameterList::StopBits, change.stopBits}};
-            for (const auto& [list, entry] : rows) {
-                if (entry != nullptr) {
-                    ApplyEntry(list, *entry, target);
-                }
-            }
+            target = change.appliedTo(target);
             result["call"] = {{"function", "KX4701SetDefaultRate"}, {"serial", SerialJson(target)}};
             const std::string call =
                 "KX4701SetDefaultRate(" + std::to_string(target.baudCode) + ", " +

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/Devices.h"
+#include "cli/Values.h"
 #include "config/SerialDefaults.h"
 
 namespace kx::cli {
@@ -27,15 +28,6 @@ struct Output {
     std::ostream& out;
     std::ostream& err;
     bool json = false;
-};
-
-// What set-serial changes; a null entry keeps the chip's stored value.
-struct SerialChange {
-    const CodeEntry* baud = nullptr;
-    const CodeEntry* parity = nullptr;
-    const CodeEntry* dataBits = nullptr;
-    const CodeEntry* stopBits = nullptr;
-    [[nodiscard]] bool complete() const { return baud && parity && dataBits && stopBits; }
 };
 
 // What set-identity changes (texts in CP936); an empty field keeps the chip's stored value,

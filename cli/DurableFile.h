@@ -59,7 +59,4 @@ class ExclusiveLock {
     std::unique_ptr<Handle> handle_;
 };
 
-// Now, as "2026-12-07T23:59:01Z".
-[[nodiscard]] std::string UtcTimestamp();
-
 }  // namespace kx::cli

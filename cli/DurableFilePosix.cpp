@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 
 // POSIX: write, fsync, rename, fsync the folder; flock for the lock.
 
@@ -170,15 +169,6 @@ std::unique_ptr<ExclusiveLock> ExclusiveLock::Acquire(const std::string& path, b
         return nullptr;
     }
     return std::unique_ptr<ExclusiveLock>(new ExclusiveLock(std::move(handle)));
-}
-
-std::string UtcTimestamp() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
 }
 
 }  // namespace kx::cli

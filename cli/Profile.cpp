@@ -48,18 +48,18 @@ std::optional<SerialPattern> ParsePattern(const std::string& utf8, std::string& 
         return std::nullopt;
     }
     const std::string prefix = utf8.substr(0, at), suffix = utf8.substr(close + 1);
-    std::string spec = utf8.substr(at + open.size(), close - at - open.size());
+    std::string form = utf8.substr(at + open.size(), close - at - open.size());
     SerialPattern p;
-    if (!spec.empty() && (spec.back() == 'x' || spec.back() == 'X' || spec.back() == 'd')) {
-        p.base = spec.back() == 'd' ? 10 : 16;
-        p.upper = spec.back() != 'x';
-        spec.pop_back();
+    if (!form.empty() && (form.back() == 'x' || form.back() == 'X' || form.back() == 'd')) {
+        p.base = form.back() == 'd' ? 10 : 16;
+        p.upper = form.back() != 'x';
+        form.pop_back();
     }
-    bool digits = spec.size() >= 2 && spec.size() <= 3 && spec[0] == '0';
-    for (std::size_t i = 1; digits && i < spec.size(); ++i) {
-        digits = spec[i] >= '0' && spec[i] <= '9';
+    bool digits = form.size() >= 2 && form.size() <= 3 && form[0] == '0';
+    for (std::size_t i = 1; digits && i < form.size(); ++i) {
+        digits = form[i] >= '0' && form[i] <= '9';
     }
-    p.width = digits ? std::stoi(spec.substr(1)) : 0;
+    p.width = digits ? std::stoi(form.substr(1)) : 0;
     const int maxWidth = p.base == 10 ? MAX_DECIMAL_WIDTH : MAX_HEX_WIDTH;
     if (p.width < 1 || p.width > maxWidth) {
         error = "the counter needs a fixed width of 1 to " + std::to_string(maxWidth) +
@@ -191,10 +191,10 @@ std::optional<Profile> ParseProfile(std::string_view toml, const std::string& fi
     };
     const std::map<std::string, std::map<std::string, Check>> sections = {
         {"serial",
-         {{"baud", serialValue(ParameterList::Baud, p.baud)},
-          {"parity", serialValue(ParameterList::Parity, p.parity)},
-          {"data_bits", serialValue(ParameterList::DataBits, p.dataBits)},
-          {"stop_bits", serialValue(ParameterList::StopBits, p.stopBits)}}},
+         {{"baud", serialValue(ParameterList::Baud, p.serialDefaults.baud)},
+          {"parity", serialValue(ParameterList::Parity, p.serialDefaults.parity)},
+          {"data_bits", serialValue(ParameterList::DataBits, p.serialDefaults.dataBits)},
+          {"stop_bits", serialValue(ParameterList::StopBits, p.serialDefaults.stopBits)}}},
         {"identity",
          {{"vid", idValue(p.vid)},
           {"pid", idValue(p.pid)},
@@ -254,8 +254,9 @@ std::optional<Profile> ParseProfile(std::string_view toml, const std::string& fi
         const auto line = [&](const std::string& m) {
             return std::atol(m.c_str() + file.size() + 1);
         };
-        std::stable_sort(errors.begin() + static_cast<std::ptrdiff_t>(before), errors.end(),
-                         [&](const std::string& a, const std::string& b) { return line(a) < line(b); });
+        std::stable_sort(
+            errors.begin() + static_cast<std::ptrdiff_t>(before), errors.end(),
+            [&](const std::string& a, const std::string& b) { return line(a) < line(b); });
         return std::nullopt;
     }
     return p;

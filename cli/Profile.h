@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/Values.h"
 #include "config/SerialDefaults.h"
 
 namespace kx::cli {
@@ -31,19 +32,13 @@ struct SerialPattern {
 };
 
 struct Profile {
-    // Serial defaults; a null entry keeps the chip's value.
-    const CodeEntry* baud = nullptr;
-    const CodeEntry* parity = nullptr;
-    const CodeEntry* dataBits = nullptr;
-    const CodeEntry* stopBits = nullptr;
+    SerialChange serialDefaults;
     // Identity (CP936 texts); an empty one keeps the chip's value.
     std::optional<std::uint16_t> vid, pid;
     std::optional<std::string> manufacturer, product;
     SerialPattern serial;
     std::uint64_t start = 1;  // the first number, when no state file says otherwise
     std::uint64_t step = 1;
-
-    [[nodiscard]] bool setsSerialDefaults() const { return baud || parity || dataBits || stopBits; }
 };
 
 // Parses `toml` (the contents of `file`, for the messages). Returns the profile, or nullopt

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <set>
 
 #include "cli/DurableFile.h"
@@ -23,6 +24,21 @@ constexpr std::string_view STATE_HEADER =
 // How often a watching run looks again without any event: udevd may still be setting a
 // new node's permissions when its event arrives.
 constexpr std::chrono::milliseconds RESCAN_INTERVAL{1000};
+
+// Now, as "2026-12-07T23:59:01Z".
+std::string UtcTimestamp() {
+    using namespace std::chrono;
+    const auto now = floor<seconds>(system_clock::now());
+    const year_month_day date{floor<days>(now)};
+    const hh_mm_ss time{now - floor<days>(now)};
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+                  static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return text;
+}
 
 double MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -201,17 +217,7 @@ void ProvisionRun::provision(const DeviceRecord& record) {
         finish(std::move(entry), "skipped", "");
         return;
     }
-    SerialDefaults serialTarget = beforeSerial;
-    const std::pair<ParameterList, const CodeEntry*> rows[] = {
-        {ParameterList::Baud, profile_.baud},
-        {ParameterList::Parity, profile_.parity},
-        {ParameterList::DataBits, profile_.dataBits},
-        {ParameterList::StopBits, profile_.stopBits}};
-    for (const auto& [list, entryRow] : rows) {
-        if (entryRow != nullptr) {
-            ApplyEntry(list, *entryRow, serialTarget);
-        }
-    }
+    const SerialDefaults serialTarget = profile_.serialDefaults.appliedTo(beforeSerial);
     StoredIdentity target = before;
     target.maxPower = IDENTITY_MAX_POWER;
     target.vid = profile_.vid.value_or(before.vid);
@@ -241,7 +247,7 @@ void ProvisionRun::provision(const DeviceRecord& record) {
     written_.insert(target.serial);
 
     phase = Clock::now();
-    const bool serialWritten = !profile_.setsSerialDefaults() || device.writeSerial(serialTarget);
+    const bool serialWritten = !profile_.serialDefaults.any() || device.writeSerial(serialTarget);
     if (!serialWritten || !device.writeIdentity(target)) {
         ++failed_;
         // What the chip holds now, if it can still tell: the write is all or nothing.

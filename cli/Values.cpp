@@ -52,6 +52,19 @@ const CodeEntry* ParseSerialValue(ParameterList list, std::string_view name, std
     return entry;
 }
 
+SerialDefaults SerialChange::appliedTo(SerialDefaults base) const {
+    const std::pair<ParameterList, const CodeEntry*> rows[] = {{ParameterList::Baud, baud},
+                                                               {ParameterList::Parity, parity},
+                                                               {ParameterList::DataBits, dataBits},
+                                                               {ParameterList::StopBits, stopBits}};
+    for (const auto& [list, entry] : rows) {
+        if (entry != nullptr) {
+            ApplyEntry(list, *entry, base);
+        }
+    }
+    return base;
+}
+
 std::string_view ItemName(IdentityItem item) {
     switch (item) {
         case IdentityItem::Vid:

@@ -26,6 +26,19 @@ namespace kx::cli {
 [[nodiscard]] const CodeEntry* ParseSerialValue(ParameterList list, std::string_view name,
                                                 std::string& error);
 
+// Serial defaults to write: a null entry keeps the value the chip has (set-serial's options,
+// a profile's [serial] section).
+struct SerialChange {
+    const CodeEntry* baud = nullptr;
+    const CodeEntry* parity = nullptr;
+    const CodeEntry* dataBits = nullptr;
+    const CodeEntry* stopBits = nullptr;
+    [[nodiscard]] bool complete() const { return baud && parity && dataBits && stopBits; }
+    [[nodiscard]] bool any() const { return baud || parity || dataBits || stopBits; }
+    // `base` with the given entries applied.
+    [[nodiscard]] SerialDefaults appliedTo(SerialDefaults base) const;
+};
+
 // "VID", "PID", "manufacturer", "product" or "serial".
 [[nodiscard]] std::string_view ItemName(IdentityItem item);
 

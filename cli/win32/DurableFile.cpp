@@ -3,8 +3,6 @@
 #include "config/TextCodec.h"
 #include "config/win32/WinApi.h"
 
-#include <ctime>
-
 // Windows: wide-character paths; FlushFileBuffers, MoveFileExW with write-through; a file
 // opened without sharing for the lock.
 
@@ -149,15 +147,6 @@ std::unique_ptr<ExclusiveLock> ExclusiveLock::Acquire(const std::string& path, b
         return nullptr;
     }
     return std::unique_ptr<ExclusiveLock>(new ExclusiveLock(std::move(handle)));
-}
-
-std::string UtcTimestamp() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_s(&utc, &now);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
 }
 
 }  // namespace kx::cli
