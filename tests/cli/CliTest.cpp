@@ -220,6 +220,8 @@ TEST_F(Cli, JsonDocuments) {
         << r.err;
 
     // A chip that acknowledges a write and keeps what it had: never a success.
+    bench().faults(1) = {.forgetWrites = true};
+    EXPECT_EQ(run({"set-serial", "vbench://kx4701/1", "--baud", "4800"}).code, EXIT_MISMATCH);
     bench().faults(2).forgetWrites = true;
     const Result forgot = run({"set-identity", "vbench://kx4701/2", "--serial", "B-9"});
     EXPECT_EQ(forgot.code, EXIT_MISMATCH);
