@@ -8,7 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include "config/IdentityRules.h"
 #include "config/TextCodec.h"
 #include "device/DevicePath.h"
 #include "device/Discovery.h"
@@ -311,13 +310,7 @@ int SetIdentityCommand(Devices& devices, const DeviceSelector& selector,
                 }
                 result["before"] = IdentityJson(target);
             }
-            // Only values the identity rules accepted reach here; bMaxPower is the dialog's.
-            target.maxPower = IDENTITY_MAX_POWER;
-            target.vid = change.vid.value_or(target.vid);
-            target.pid = change.pid.value_or(target.pid);
-            target.manufacturer = change.manufacturer.value_or(target.manufacturer);
-            target.product = change.product.value_or(target.product);
-            target.serial = change.serial.value_or(target.serial);
+            target = change.appliedTo(target);
             result["call"] = {{"function", "KX4701SetDeviceCfg"},
                               {"identity", IdentityJson(target)}};
             if (dryRun) {

@@ -30,15 +30,6 @@ struct Output {
     bool json = false;
 };
 
-// What set-identity changes (texts in CP936); an empty field keeps the chip's stored value,
-// or takes the dialog's default with `factoryForRest`.
-struct IdentityChange {
-    std::optional<std::uint16_t> vid, pid;
-    std::optional<std::string> manufacturer, product, serial;
-    bool factoryForRest = false;
-    [[nodiscard]] bool complete() const { return vid && pid && manufacturer && product && serial; }
-};
-
 int ListCommand(Devices& devices, bool allHid, Output& o);
 int ShowCommand(Devices& devices, const DeviceSelector& selector, Output& o);
 int SetSerialCommand(Devices& devices, const DeviceSelector& selector, const SerialChange& change,

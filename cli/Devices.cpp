@@ -175,6 +175,16 @@ StoredIdentity FactoryIdentity() {
             std::string(DEFAULT_SERIAL)};
 }
 
+StoredIdentity IdentityChange::appliedTo(StoredIdentity base) const {
+    base.maxPower = IDENTITY_MAX_POWER;
+    base.vid = vid.value_or(base.vid);
+    base.pid = pid.value_or(base.pid);
+    base.manufacturer = manufacturer.value_or(base.manufacturer);
+    base.product = product.value_or(base.product);
+    base.serial = serial.value_or(base.serial);
+    return base;
+}
+
 std::optional<OpenDevice> OpenDevice::Open(Devices& devices, const std::string& path,
                                            std::string& error) {
     const DeviceHandle handle = devices.library.KX4701OpenDevicePath(path.c_str());

@@ -96,6 +96,18 @@ struct StoredIdentity {
 // The factory settings a reset restores: the dialog's defaults, by design the chip's.
 [[nodiscard]] StoredIdentity FactoryIdentity();
 
+// An identity to write (set-identity's options, a profile's [identity]; texts in CP936, each
+// checked by the identity rules): an empty field keeps the value of the identity it is
+// applied to; set-identity's `factoryForRest` applies it to the factory identity instead.
+struct IdentityChange {
+    std::optional<std::uint16_t> vid, pid;
+    std::optional<std::string> manufacturer, product, serial;
+    bool factoryForRest = false;
+    [[nodiscard]] bool complete() const { return vid && pid && manufacturer && product && serial; }
+    // `base` with the given fields, and the dialog's bMaxPower.
+    [[nodiscard]] StoredIdentity appliedTo(StoredIdentity base) const;
+};
+
 // An open device; closes it when destroyed. Every failure leaves a one-line reason in
 // `error()` (the library's last error in words).
 class OpenDevice {

@@ -196,10 +196,10 @@ std::optional<Profile> ParseProfile(std::string_view toml, const std::string& fi
           {"data_bits", serialValue(ParameterList::DataBits, p.serialDefaults.dataBits)},
           {"stop_bits", serialValue(ParameterList::StopBits, p.serialDefaults.stopBits)}}},
         {"identity",
-         {{"vid", idValue(p.vid)},
-          {"pid", idValue(p.pid)},
-          {"manufacturer", identityText(IdentityItem::Manufacturer, p.manufacturer)},
-          {"product", identityText(IdentityItem::Product, p.product)},
+         {{"vid", idValue(p.identity.vid)},
+          {"pid", idValue(p.identity.pid)},
+          {"manufacturer", identityText(IdentityItem::Manufacturer, p.identity.manufacturer)},
+          {"product", identityText(IdentityItem::Product, p.identity.product)},
           {"serial",
            [&](const toml::node& node, const std::string& key) {
                std::string s, error;

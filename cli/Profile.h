@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/Devices.h"
 #include "cli/Values.h"
 #include "config/SerialDefaults.h"
 
@@ -34,8 +35,7 @@ struct SerialPattern {
 struct Profile {
     SerialChange serialDefaults;
     // Identity (CP936 texts); an empty one keeps the chip's value.
-    std::optional<std::uint16_t> vid, pid;
-    std::optional<std::string> manufacturer, product;
+    IdentityChange identity;  // its serial stays empty: each chip's comes from `serial`
     SerialPattern serial;
     std::uint64_t start = 1;  // the first number, when no state file says otherwise
     std::uint64_t step = 1;

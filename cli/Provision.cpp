@@ -9,7 +9,6 @@
 #include "cli/DurableFile.h"
 #include "cli/Profile.h"
 #include "cli/Report.h"
-#include "config/IdentityRules.h"
 #include "config/TextCodec.h"
 #include "device/DevicePath.h"
 #include "device/Discovery.h"
@@ -61,7 +60,9 @@ class ProvisionRun {
     void scan();
     void provision(const DeviceRecord& record);
     bool take(std::uint64_t& number);
-    void finish(Json entry, const char* result, const std::string& error);
+    // Logs `entry` with its result; `timing` (the phases so far) joins it in the run's JSON
+    // document only, with the log's own time.
+    void finish(Json entry, Json timing, const char* result, const std::string& error);
     void progress(const std::string& path, const std::string& serial, const std::string& what);
     bool enough() const { return options_.count >= 0 && done_ >= options_.count; }
 
@@ -147,14 +148,12 @@ void ProvisionRun::progress(const std::string& path, const std::string& serial,
     }
 }
 
-void ProvisionRun::finish(Json entry, const char* result, const std::string& error) {
+void ProvisionRun::finish(Json entry, Json timing, const char* result, const std::string& error) {
     entry["result"] = result;
     if (!error.empty()) {
         entry["error"] = error;
         o_.err << "kx4701: " << entry["path"].get<std::string>() << ": " << error << "\n";
     }
-    Json timing = entry.contains("timing_ms") ? entry["timing_ms"] : Json::object();
-    entry.erase("timing_ms");
     const Clock::time_point logged = Clock::now();
     if (log_) {
         std::string logError;
@@ -192,7 +191,7 @@ void ProvisionRun::provision(const DeviceRecord& record) {
     entry["time"] = UtcTimestamp();
     entry["path"] = record.displayPath;
     entry["number"] = nullptr;
-    Json timing;
+    Json timing = Json::object();
     Clock::time_point phase = Clock::now();
 
     StoredIdentity before;
@@ -201,7 +200,8 @@ void ProvisionRun::provision(const DeviceRecord& record) {
         ++tried_;
         ++failed_;
         progress(record.displayPath, "-", "failed");
-        finish(std::move(entry), "failed", device.error() + "; nothing was written");
+        finish(std::move(entry), Json::object(), "failed",
+               device.error() + "; nothing was written");
         return;
     }
     if (written_.contains(before.serial)) {
@@ -214,16 +214,11 @@ void ProvisionRun::provision(const DeviceRecord& record) {
         entry["serial"] = text::AnsiToUtf8(before.serial);
         progress(record.displayPath, text::AnsiToUtf8(before.serial), "skipped");
         entry["reason"] = "already carries a serial of this profile (--rewrite writes it again)";
-        finish(std::move(entry), "skipped", "");
+        finish(std::move(entry), Json::object(), "skipped", "");
         return;
     }
     const SerialDefaults serialTarget = profile_.serialDefaults.appliedTo(beforeSerial);
-    StoredIdentity target = before;
-    target.maxPower = IDENTITY_MAX_POWER;
-    target.vid = profile_.vid.value_or(before.vid);
-    target.pid = profile_.pid.value_or(before.pid);
-    target.manufacturer = profile_.manufacturer.value_or(before.manufacturer);
-    target.product = profile_.product.value_or(before.product);
+    StoredIdentity target = profile_.identity.appliedTo(before);
     timing["read"] = MillisecondsSince(phase);
 
     phase = Clock::now();
@@ -240,8 +235,7 @@ void ProvisionRun::provision(const DeviceRecord& record) {
     entry["identity"] = IdentityJson(target);
     if (options_.dryRun) {
         progress(record.displayPath, serialText, "would be written (dry run)");
-        entry["timing_ms"] = timing;
-        finish(std::move(entry), "dry-run", "");
+        finish(std::move(entry), timing, "dry-run", "");
         return;
     }
     written_.insert(target.serial);
@@ -258,8 +252,7 @@ void ProvisionRun::provision(const DeviceRecord& record) {
                                   : now == before             ? "old"
                                                               : "other";
         progress(record.displayPath, serialText, "failed");
-        entry["timing_ms"] = timing;
-        finish(std::move(entry), "failed",
+        finish(std::move(entry), timing, "failed",
                device.error() + "; number " + std::to_string(number) + " is burned");
         return;
     }
@@ -290,16 +283,15 @@ void ProvisionRun::provision(const DeviceRecord& record) {
         }
     }
     timing["check"] = MillisecondsSince(phase);
-    entry["timing_ms"] = timing;
     if (!same) {
         ++mismatched_;
         progress(record.displayPath, serialText, "mismatch");
-        finish(std::move(entry), "mismatch", "written, but " + error);
+        finish(std::move(entry), timing, "mismatch", "written, but " + error);
         return;
     }
     ++done_;
     progress(record.displayPath, serialText, "done");
-    finish(std::move(entry), "done", "");
+    finish(std::move(entry), timing, "done", "");
 }
 
 int ProvisionRun::execute() {

@@ -65,20 +65,4 @@ SerialDefaults SerialChange::appliedTo(SerialDefaults base) const {
     return base;
 }
 
-std::string_view ItemName(IdentityItem item) {
-    switch (item) {
-        case IdentityItem::Vid:
-            return "VID";
-        case IdentityItem::Pid:
-            return "PID";
-        case IdentityItem::Manufacturer:
-            return "manufacturer";
-        case IdentityItem::Product:
-            return "product";
-        case IdentityItem::Serial:
-            return "serial";
-    }
-    return "";
-}
-
 }  // namespace kx::cli

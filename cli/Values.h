@@ -39,7 +39,4 @@ struct SerialChange {
     [[nodiscard]] SerialDefaults appliedTo(SerialDefaults base) const;
 };
 
-// "VID", "PID", "manufacturer", "product" or "serial".
-[[nodiscard]] std::string_view ItemName(IdentityItem item);
-
 }  // namespace kx::cli

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "config/TextCodec.h"
+#include "device/DescriptorFile.h"
 #include "device/ReportDescriptor.h"
 
 #include <fcntl.h>
@@ -17,8 +18,7 @@ namespace kx {
 namespace {
 
 constexpr std::uint16_t FALLBACK_REPORT_LENGTH = 64;
-constexpr std::size_t WIDE_STRING_UNITS = 256;      // the USB string descriptor limit is 126 chars
-constexpr std::size_t MAX_DESCRIPTOR_BYTES = 4096;  // the kernel's HID_MAX_DESCRIPTOR_SIZE
+constexpr std::size_t WIDE_STRING_UNITS = 256;  // the USB string descriptor limit is 126 chars
 
 std::u16string ToUtf16(const wchar_t* wide) {
     if (wide == nullptr) {
@@ -32,25 +32,12 @@ std::u16string ToUtf16(const wchar_t* wide) {
 // What the hidraw node at `path` declares, from the report descriptor sysfs keeps for it
 // (hidraw paths look like /dev/hidrawN); nullopt for any other path or a bad descriptor.
 std::optional<hid::DescriptorSummary> SummaryOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    const std::string node = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (node.rfind("hidraw", 0) != 0 || node.find_first_of("/.") != std::string::npos) {
+    const std::string file = hid::DescriptorFileOf(path);
+    std::vector<std::uint8_t> bytes;
+    if (file.empty() || !hid::ReadDescriptorFile(file, bytes) || bytes.empty()) {
         return std::nullopt;
     }
-    // One read: a refresh does this for every node (docs/performance.md).
-    const std::string file = "/sys/class/hidraw/" + node + "/device/report_descriptor";
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    std::array<std::uint8_t, MAX_DESCRIPTOR_BYTES> bytes{};
-    std::size_t size = 0;
-    if (fd >= 0) {
-        ssize_t n = 0;
-        while (size < bytes.size() &&
-               (n = ::read(fd, bytes.data() + size, bytes.size() - size)) > 0) {
-            size += static_cast<std::size_t>(n);
-        }
-        ::close(fd);
-    }
-    return size > 0 ? hid::SummarizeReportDescriptor({bytes.data(), size}) : std::nullopt;
+    return hid::SummarizeReportDescriptor(bytes);
 }
 
 class HidapiConnection : public HidConnection {

@@ -1,24 +1,13 @@
-// kx_list_floor: the least a device list can do with hidapi: enumerate once and probe each
-// node with a read-write open, as discovery does. `kx4701 list` is measured against it.
-
-#include <fcntl.h>
-#include <hidapi.h>
-#include <unistd.h>
+// kx_list_floor: the device list's floor as a program of its own (perf/Measure.h), the
+// yardstick of `kx4701 list`.
 
 #include <cstdio>
 
+#include "perf/Measure.h"
+
 int main() {
     hid_init();
-    int openable = 0;
-    hid_device_info* list = hid_enumerate(0, 0);
-    for (const hid_device_info* d = list; d != nullptr; d = d->next) {
-        const int fd = ::open(d->path, O_RDWR | O_CLOEXEC | O_NONBLOCK);
-        if (fd >= 0) {
-            ::close(fd);
-            ++openable;
-        }
-    }
-    hid_free_enumeration(list);
+    const int openable = kx::perf::HidapiFloor();
     hid_exit();
     std::printf("%d\n", openable);
     return 0;

@@ -37,9 +37,8 @@ std::uint64_t Reports(kx::bench::VirtualBench& bench) {
 
 int main(int argc, char** argv) {
     const int chips = argc > 1 ? std::atoi(argv[1]) : 200;
-    const std::filesystem::path dir =
-        std::filesystem::path(argc > 2 ? argv[2] : "/dev/shm") /
-        ("kx4701-provision-perf-" + std::to_string(getpid()));
+    const std::filesystem::path dir = std::filesystem::path(argc > 2 ? argv[2] : "/dev/shm") /
+                                      ("kx4701-provision-perf-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     std::ofstream(dir / "p.toml") << "[serial]\nbaud = 115200\n[identity]\nvid = \"1A2B\"\n"
                                      "product = \"Perf\"\nserial = \"PF-{counter:06}\"\n";
@@ -51,9 +50,9 @@ int main(int argc, char** argv) {
     kx::cli::Devices devices{ours.library(), ours.probe(), &ours.kxLibrary(), nullptr};
     std::ostringstream out, err;
     const auto started = Clock::now();
-    const int code = kx::cli::RunCli({"kx4701", "provision", (dir / "p.toml").string(), "--log",
-                                      (dir / "log").string()},
-                                     devices, out, err);
+    const int code = kx::cli::RunCli(
+        {"kx4701", "provision", (dir / "p.toml").string(), "--log", (dir / "log").string()},
+        devices, out, err);
     const double oursMs = MsPerChip(started, chips);
     const double oursReports = static_cast<double>(Reports(ours.bench())) / chips;
 
@@ -86,9 +85,10 @@ int main(int argc, char** argv) {
     }
     const double floorMs = MsPerChip(floorStarted, chips);
     std::filesystem::remove_all(dir);
-    std::printf("KX-PERF provision chips=%d exit=%d ms_per_chip=%.4f floor_ms_per_chip=%.4f "
-                "reports_per_chip=%.2f floor_reports_per_chip=%.2f floor_done=%d\n",
-                chips, code, oursMs, floorMs, oursReports,
-                static_cast<double>(Reports(floor.bench())) / chips, done);
+    std::printf(
+        "KX-PERF provision chips=%d exit=%d ms_per_chip=%.4f floor_ms_per_chip=%.4f "
+        "reports_per_chip=%.2f floor_reports_per_chip=%.2f floor_done=%d\n",
+        chips, code, oursMs, floorMs, oursReports,
+        static_cast<double>(Reports(floor.bench())) / chips, done);
     return code == 0 && done == chips ? 0 : 1;
 }

@@ -13,8 +13,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <ctime>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -25,6 +23,7 @@
 
 #include "device/Discovery.h"
 #include "device/SystemDevices.h"
+#include "perf/Measure.h"
 
 extern char** environ;
 
@@ -59,12 +58,6 @@ Run Spawn(std::vector<const char*> argv, const char* out) {
     return r;
 }
 
-double CpuMs() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-
 // Where a list's time goes, in this process: discovery alone, then each device opened and
 // closed, then with its attributes, then with its three strings too.
 std::vector<double> Steps(int rounds) {
@@ -73,7 +66,7 @@ std::vector<double> Steps(int rounds) {
     std::vector<std::vector<double>> steps(4);
     for (int i = 0; i < rounds; ++i) {
         for (int depth = 0; depth < 4; ++depth) {
-            const double start = CpuMs();
+            const double start = kx::perf::NowMs(CLOCK_PROCESS_CPUTIME_ID);
             for (const std::string& path : kx::DiscoverOpenablePaths(lib, system.probe())) {
                 if (depth == 0) {
                     continue;
@@ -91,20 +84,15 @@ std::vector<double> Steps(int rounds) {
                 }
                 lib.KX4701CloseDevice(h);
             }
-            steps[static_cast<std::size_t>(depth)].push_back(CpuMs() - start);
+            steps[static_cast<std::size_t>(depth)].push_back(
+                kx::perf::NowMs(CLOCK_PROCESS_CPUTIME_ID) - start);
         }
     }
     std::vector<double> medians;
-    for (auto& s : steps) {
-        std::sort(s.begin(), s.end());
-        medians.push_back(s[s.size() / 2]);
+    for (const auto& s : steps) {
+        medians.push_back(kx::perf::Median(s));
     }
     return medians;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 }  // namespace
@@ -153,8 +141,8 @@ int main(int argc, char** argv) {
     std::printf(
         "KX-PERF cli rounds=%d list_cpu_ms=%.3f list_wall_ms=%.3f floor_cpu_ms=%.3f "
         "floor_wall_ms=%.3f chips=%d provision_s=%.3f",
-        rounds, Median(listCpu), Median(listWall), Median(floorCpu), Median(floorWall), done,
-        provision.wall / 1e3);
+        rounds, kx::perf::Median(listCpu), kx::perf::Median(listWall), kx::perf::Median(floorCpu),
+        kx::perf::Median(floorWall), done, provision.wall / 1e3);
     for (const auto& [phase, ms] : phases) {
         std::printf(" %s_ms=%.1f", phase.c_str(), ms);
     }

@@ -6,18 +6,13 @@
 // (milliseconds of process CPU time and of wall time) for scripts/vmtest to record; exits 1
 // when the dialog does not list every node the floor opens.
 
-#include <fcntl.h>
-#include <hidapi.h>
-#include <time.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "device/SystemDevices.h"
 #include "device/hotplug/UdevNotificationSource.h"
+#include "perf/Measure.h"
 #include "perf/PerfSupport.h"
 #include "ui/ControlIds.h"
 #include "ui/qt/QtConfigDialog.h"
@@ -28,36 +23,13 @@ struct Times {
     double cpu = 0, wall = 0;
 };
 
-double Now(clockid_t clock) {
-    timespec t{};
-    clock_gettime(clock, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-
 template <class F>
 Times Time(F&& f) {
-    const double cpu = Now(CLOCK_PROCESS_CPUTIME_ID), wall = Now(CLOCK_MONOTONIC);
+    const double cpu = kx::perf::NowMs(CLOCK_PROCESS_CPUTIME_ID),
+                 wall = kx::perf::NowMs(CLOCK_MONOTONIC);
     f();
-    return {Now(CLOCK_PROCESS_CPUTIME_ID) - cpu, Now(CLOCK_MONOTONIC) - wall};
-}
-
-int Floor() {
-    int opened = 0;
-    hid_device_info* list = hid_enumerate(0, 0);
-    for (const hid_device_info* d = list; d != nullptr; d = d->next) {
-        const int fd = ::open(d->path, O_RDWR | O_CLOEXEC | O_NONBLOCK);
-        if (fd >= 0) {
-            ::close(fd);
-            ++opened;
-        }
-    }
-    hid_free_enumeration(list);
-    return opened;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return {kx::perf::NowMs(CLOCK_PROCESS_CPUTIME_ID) - cpu,
+            kx::perf::NowMs(CLOCK_MONOTONIC) - wall};
 }
 
 }  // namespace
@@ -79,7 +51,7 @@ int main(int argc, char** argv) {
     };
     for (int i = 0; i < rounds; ++i) {
         const auto floor = [&] {
-            const Times t = Time([&] { opened = Floor(); });
+            const Times t = Time([&] { opened = kx::perf::HidapiFloor(); });
             floorCpu.push_back(t.cpu);
             floorWall.push_back(t.wall);
         };
@@ -100,7 +72,7 @@ int main(int argc, char** argv) {
     std::printf(
         "KX-PERF devices=%d listed=%d rounds=%d refresh_cpu_ms=%.3f refresh_wall_ms=%.3f "
         "floor_cpu_ms=%.3f floor_wall_ms=%.3f\n",
-        opened, listed, rounds, Median(refreshCpu), Median(refreshWall), Median(floorCpu),
-        Median(floorWall));
+        opened, listed, rounds, kx::perf::Median(refreshCpu), kx::perf::Median(refreshWall),
+        kx::perf::Median(floorCpu), kx::perf::Median(floorWall));
     return listed == opened ? 0 : 1;
 }

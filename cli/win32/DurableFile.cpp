@@ -66,11 +66,15 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::string& e
     std::string out;
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    bool read = true;
+    while ((read = ReadFile(file, buffer, sizeof buffer, &got, nullptr) != 0) && got > 0) {
         out.append(buffer, got);
     }
+    if (!read) {
+        Fail(error, "cannot read", path);
+    }
     CloseHandle(file);
-    return out;
+    return read ? std::optional(out) : std::nullopt;
 }
 
 struct AppendOnlyFile::Handle {

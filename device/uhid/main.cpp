@@ -2,8 +2,6 @@
 // as it runs. SIGUSR1 prints every device's stored state; SIGINT or SIGTERM removes the
 // devices and ends the program.
 
-#include <signal.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -11,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "device/uhid/EmulatorSignals.h"
 #include "device/uhid/UhidDevice.h"
 
 namespace {
@@ -61,13 +60,7 @@ int main(int argc, char** argv) {
         requests.push_back({true, {}, {}});
     }
 
-    // Blocked before any device thread starts, so only sigwait below sees them.
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (int s : {SIGINT, SIGTERM, SIGUSR1, SIGHUP}) {
-        sigaddset(&signals, s);
-    }
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const sigset_t signals = kx::uhid::BlockEmulatorSignals();
 
     struct Presented {
         std::unique_ptr<kx::uhid::UhidDevice> device;
@@ -93,14 +86,10 @@ int main(int argc, char** argv) {
     }
     std::fflush(stdout);
 
-    for (;;) {
-        int sig = 0;
-        if (sigwait(&signals, &sig) != 0 || sig != SIGUSR1) {
-            return 0;
-        }
+    kx::uhid::ServeUntilStopped(signals, [&] {
         for (const Presented& p : devices) {
             PrintState(p.node, p.device->state());
         }
-        std::fflush(stdout);
-    }
+    });
+    return 0;
 }

@@ -3,14 +3,13 @@
 // node and stored state (a chip's node changes when it re-enumerates); SIGINT or SIGTERM
 // detaches the devices and ends the program.
 
-#include <signal.h>
-
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "device/uhid/EmulatorSignals.h"
 #include "device/usbip/UsbipDevice.h"
 
 namespace {
@@ -64,13 +63,7 @@ int main(int argc, char** argv) {
         requests.push_back({true, {}});
     }
 
-    // Blocked before any device thread starts, so only sigwait below sees them.
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (int s : {SIGINT, SIGTERM, SIGUSR1, SIGHUP}) {
-        sigaddset(&signals, s);
-    }
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const sigset_t signals = kx::uhid::BlockEmulatorSignals();
 
     std::vector<std::unique_ptr<UsbipDevice>> devices;
     const auto print = [](const UsbipDevice& d) {
@@ -94,14 +87,10 @@ int main(int argc, char** argv) {
     }
     std::fflush(stdout);
 
-    for (;;) {
-        int sig = 0;
-        if (sigwait(&signals, &sig) != 0 || sig != SIGUSR1) {
-            return 0;
-        }
+    kx::uhid::ServeUntilStopped(signals, [&] {
         for (const auto& d : devices) {
             print(*d);
         }
-        std::fflush(stdout);
-    }
+    });
+    return 0;
 }
