@@ -1,10 +1,11 @@
 ; The Windows installer, one per architecture, made by scripts/build-windows from the folder the
 ; portable zip is packed from:
 ;   makensis -DVERSION=1.0.0.0 -DBITS=64 -DSTAGE=<folder> -DICON=<.ico> -DSIZE_KB=<n>
-;            -DOUTFILE=<setup.exe> KX4701SetCfg.nsi
+;            -DPATHENTRY=<pathentry.exe> -DOUTFILE=<setup.exe> KX4701SetCfg.nsi
 ; It puts the programs into Program Files (the 64-bit one into the 64-bit Program Files), the
 ; stand-in DLL only under standin\ (the maker's KX4701DLL.DLL belongs beside the program), adds
-; a Start-menu entry and an uninstaller registered under Add/Remove Programs.
+; a Start-menu entry and an uninstaller registered under Add/Remove Programs, and puts the
+; folder on the system's search path so that kx4701 runs from any new console.
 
 Unicode true
 !if ${BITS} == 64
@@ -42,6 +43,7 @@ VIAddVersionKey /LANG=0 "CompanyName" "${PUBLISHER}"
 VIAddVersionKey /LANG=0 "LegalCopyright" "Copyright (c) ${PUBLISHER}, MIT License"
 
 !include MUI2.nsh
+!include LogicLib.nsh
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\readme.txt"
@@ -56,12 +58,26 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "Copyright (c) ${PUBLISHER}, MIT Licens
 !insertmacro MUI_LANGUAGE "English"
 !insertmacro MUI_LANGUAGE "SimpChinese"
 
+; The install folder on (add) or off (remove) the system's search path, through our helper, which
+; keeps a long PATH whole; unpacked into the plug-ins folder, gone when the installer ends.
+!macro SearchPath VERB
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\pathentry.exe" "${PATHENTRY}"
+    nsExec::ExecToLog '"$PLUGINSDIR\pathentry.exe" ${VERB} "$INSTDIR"'
+    Pop $0
+    ${If} $0 != 0
+        MessageBox MB_OK|MB_ICONEXCLAMATION "The search path could not be changed ($0); \
+            run kx4701 by its full path: $INSTDIR\kx4701.exe" /SD IDOK
+    ${EndIf}
+!macroend
+
 Section
     SetShellVarContext all
     SetOutPath "$INSTDIR"
     File "${STAGE}\KX4701SetCfg.exe"
     !if /FileExists "${STAGE}\kx4701.exe"
         File "${STAGE}\kx4701.exe"
+        File "${STAGE}\kx4701.txt"
     !endif
     File "${STAGE}\readme.txt"
     File "${STAGE}\LICENSE.txt"
@@ -85,15 +101,19 @@ Section
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" ${SIZE_KB}
+
+    !insertmacro SearchPath add
 SectionEnd
 
 ; Removes what the installer put there, by name: a file the user added (the maker's DLL) stays,
 ; and so does the folder then.
 Section "Uninstall"
     SetShellVarContext all
+    !insertmacro SearchPath remove
     Delete "${SHORTCUT}"
     Delete "$INSTDIR\KX4701SetCfg.exe"
     Delete "$INSTDIR\kx4701.exe"
+    Delete "$INSTDIR\kx4701.txt"
     Delete "$INSTDIR\readme.txt"
     Delete "$INSTDIR\LICENSE.txt"
     Delete "$INSTDIR\licenses\*.txt"

@@ -1,4 +1,5 @@
-// Serial defaults, identity rules, status texts and the CP936 codec, as tables.
+// Serial defaults, identity rules, status texts, the CP936 codec and the installer's search
+// path edits, as tables.
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "config/IdentityRules.h"
+#include "config/PathList.h"
 #include "config/SerialDefaults.h"
 #include "config/StatusTexts.h"
 #include "config/TextCodec.h"
@@ -277,4 +279,30 @@ TEST(TextCodec, ThreadsConvertAtTheSameTime) {
 }
 
 }  // namespace
+// ---- The installer's search-path edits -----------------------------------------------
+
+// Adding and then removing the folder gives back the value exactly; an entry that names the
+// folder in another spelling counts as it, one that merely starts like it does not.
+TEST(PathList, AddThenRemoveGivesTheValueBackAndOnlyTheFolderGoes) {
+    const std::wstring folder = L"C:\\Program Files\\KX4701SetCfg";
+    const struct {
+        std::wstring value, added, removed;
+    } CASES[] = {
+        {L"", folder, L""},
+        {L"C:\\W", L"C:\\W;" + folder, L"C:\\W"},
+        {L"C:\\W;", L"C:\\W;;" + folder, L"C:\\W;"},
+        {L"%SystemRoot%;;C:\\W", L"%SystemRoot%;;C:\\W;" + folder, L"%SystemRoot%;;C:\\W"},
+        {L"c:\\program files\\kx4701setcfg\\;C:\\W", L"c:\\program files\\kx4701setcfg\\;C:\\W",
+         L"C:\\W"},
+        {L"C:\\W;\"" + folder + L"\";" + folder, L"C:\\W;\"" + folder + L"\";" + folder, L"C:\\W"},
+        {folder + L"2;" + folder + L"\\bin", folder + L"2;" + folder + L"\\bin;" + folder,
+         folder + L"2;" + folder + L"\\bin"},
+    };
+    for (const auto& c : CASES) {
+        const std::wstring added = pathlist::WithFolder(c.value, folder);
+        EXPECT_EQ(added, c.added);
+        EXPECT_EQ(pathlist::WithoutFolder(added, folder), c.removed);
+    }
+}
+
 }  // namespace kx

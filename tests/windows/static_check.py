@@ -22,7 +22,7 @@ SYSTEM_DLLS = {
     "ws2_32.dll",
 }
 # What the installer must carry besides the licences.
-EXPECTED = {"KX4701SetCfg.exe", "kx4701.exe", "readme.txt", "LICENSE.txt",
+EXPECTED = {"KX4701SetCfg.exe", "kx4701.exe", "kx4701.txt", "readme.txt", "LICENSE.txt",
             "standin/KX4701DLL.DLL"}
 
 C_LOCALE = {**os.environ, "LC_ALL": "C"}  # the tools' words, not a translation of them
