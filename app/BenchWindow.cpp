@@ -11,9 +11,9 @@
 #include <string>
 
 #include "config/TextCodec.h"
-#include "device/VirtualBench.h"
+#include "emulation/VirtualBench.h"
 
-namespace kx::bench {
+namespace kx::emu {
 namespace {
 
 QString Hex4(std::uint16_t value) {
@@ -181,4 +181,4 @@ void BenchWindow::updateButtons() {
     m_release->setEnabled(device.has_value() && device->held);
 }
 
-}  // namespace kx::bench
+}  // namespace kx::emu

@@ -2,7 +2,7 @@
 // Device paths as the library spells them, and as the user sees them. A path is the
 // library's 8-bit text: UTF-8 on Linux, the ANSI code page (CP936) on Windows, where it must
 // be converted to and from the UTF-8 of the window operations and the terminal. One file
-// per platform: device/DevicePath.cpp (Linux), device/win32/DevicePath.cpp.
+// per platform: device/linux/DevicePath.cpp, device/win32/DevicePath.cpp.
 
 #include <cstddef>
 #include <string>
