@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "config/StatusTexts.h"
 #include "config/TextCodec.h"
 #include "emulation/VirtualBench.h"
 
@@ -17,7 +18,7 @@ namespace kx::emu {
 namespace {
 
 QString Hex4(std::uint16_t value) {
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
+    return QString::fromStdString(status::FormatHex4(value));
 }
 
 QString SerialBytes(const SerialDefaults& s) {

@@ -90,13 +90,12 @@ Status VirtualChip::handle(const protocol::Request& req, std::vector<std::uint8_
                 return Status::BadLength;
             }
             const auto* p = req.payload.data();
-            const bool valid = p[0] >= 1 && p[0] <= 13 && p[1] >= 1 && p[1] <= 4 && p[2] >= 1 &&
-                               p[2] <= 2 && p[3] >= 1 && p[3] <= 4;
-            if (!valid) {
+            const SerialDefaults asked{p[0], p[1], p[2], p[3], p[4]};
+            if (!HasListedCodes(asked)) {
                 return Status::BadValue;
             }
             if (!forgetWrites) {
-                serial_ = {p[0], p[1], p[2], p[3], p[4]};
+                serial_ = asked;
                 storedChanged();
             }
             return Status::Ok;
