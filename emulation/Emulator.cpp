@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <string_view>
+#include <system_error>
 
 #include "config/TextCodec.h"
 
@@ -29,6 +30,13 @@ bool ParseVidPid(std::string_view text, ChipIdentity& id) {
 }
 
 }  // namespace
+
+bool Fail(std::string* error, const std::string& step, int code) {
+    if (error != nullptr) {
+        *error = step + ": " + std::generic_category().message(code);
+    }
+    return false;
+}
 
 std::string DescribeState(const std::string& node, const DeviceState& s) {
     using text::AnsiToUtf8;

@@ -31,6 +31,9 @@ struct DeviceState {
 // "... keyboard product=...").
 [[nodiscard]] std::string DescribeState(const std::string& node, const DeviceState& state);
 
+// Sets `error` (if given) to "step: reason of errno `code`" and returns false.
+bool Fail(std::string* error, const std::string& step, int code);
+
 // One device the command line asks for.
 struct DeviceRequest {
     DeviceKind kind = DeviceKind::Chip;

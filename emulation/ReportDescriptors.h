@@ -14,5 +14,8 @@ namespace kx::emu {
 const std::vector<std::uint8_t>& ChipReportDescriptor();
 // A boot keyboard without report ids; it has no feature report.
 const std::vector<std::uint8_t>& KeyboardReportDescriptor();
+// The ids and version every transport's plain keyboard presents.
+inline constexpr std::uint16_t KEYBOARD_VID = 0x046D, KEYBOARD_PID = 0xC31C,
+                               KEYBOARD_VERSION = 0x0110;
 
 }  // namespace kx::emu

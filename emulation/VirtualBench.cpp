@@ -14,8 +14,6 @@ namespace kx::emu {
 
 namespace {
 
-constexpr std::uint16_t PLAIN_VID = 0x046D;
-constexpr std::uint16_t PLAIN_PID = 0xC31C;
 constexpr std::uint16_t GENERIC_DESKTOP_PAGE = 0x0001;
 constexpr std::uint16_t KEYBOARD_USAGE = 0x0006;
 
@@ -183,9 +181,9 @@ int VirtualBench::plugChip(const ChipIdentity& identity, std::string path) {
 
 int VirtualBench::plugPlainHid(std::string product, std::string path) {
     return plug("vbench://hid/", std::move(path), [&](Device& d) {
-        d.plain.vid = PLAIN_VID;
-        d.plain.pid = PLAIN_PID;
-        d.plain.version = 0x0110;
+        d.plain.vid = KEYBOARD_VID;
+        d.plain.pid = KEYBOARD_PID;
+        d.plain.version = KEYBOARD_VERSION;
         d.plain.manufacturer = "Generic";
         d.plain.product = std::move(product);
         d.plain.serial.clear();

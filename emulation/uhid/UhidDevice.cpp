@@ -23,15 +23,6 @@ namespace kx::emu::uhid {
 
 namespace {
 
-constexpr std::uint16_t KEYBOARD_VID = 0x046D, KEYBOARD_PID = 0xC31C, KEYBOARD_VERSION = 0x0110;
-
-bool Fail(std::string* error, const std::string& step, int code) {
-    if (error != nullptr) {
-        *error = step + ": " + std::generic_category().message(code);
-    }
-    return false;
-}
-
 // Copies `text` into a fixed kernel field, always terminated.
 template <std::size_t N>
 void CopyField(std::uint8_t (&field)[N], const std::string& text) {

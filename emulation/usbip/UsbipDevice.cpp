@@ -18,6 +18,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "emulation/ReportDescriptors.h"
+
 namespace kx::emu::usbip {
 
 namespace {
@@ -29,15 +31,6 @@ constexpr int MAX_STATUS_FILES = 8;  // CONFIG_USBIP_VHCI_NR_HCS in Debian's ker
 constexpr int DETACH_WAIT_MS = 5000;
 constexpr int REPLY_WAIT_MS = 1000;
 constexpr int REPLY_GIVEBACK_MS = 20;
-constexpr std::uint16_t KEYBOARD_VID = 0x046D, KEYBOARD_PID = 0xC31C, KEYBOARD_VERSION = 0x0110;
-
-bool Fail(std::string* error, const std::string& step, int code) {
-    if (error != nullptr) {
-        *error = step + ": " + std::generic_category().message(code);
-    }
-    return false;
-}
-
 bool WriteSysfs(const std::string& file, const std::string& text) {
     const int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
