@@ -1,7 +1,7 @@
 // The real program's device path on a real kernel: emulated chips on hidraw nodes made by
 // uhid, listed, opened and written by the dialog through hidapi, plugged and unplugged under
 // the libudev monitor with the kernel's own uevents (RealKernel); then chips on the kernel's
-// USB bus (device/usbip) under udevd with our rule (UsbChip). Runs only in the VM
+// USB bus (emulation/usbip) under udevd with our rule (UsbChip). Runs only in the VM
 // (scripts/vmtest, which starts udevd between the two): it needs /dev/uhid, vhci-hcd and root.
 
 #include <linux/capability.h>

@@ -3,7 +3,7 @@
 // hidraw uevents and hands each arrival and removal to the registered sinks as
 // DBT_DEVICEARRIVAL / DBT_DEVICEREMOVECOMPLETE with a device-interface record of the HID
 // class. Whoever owns it watches fd() and calls pump() when it is readable: the dialog
-// through a QSocketNotifier (UdevNotificationSource), the command-line tool with poll().
+// through a QSocketNotifier (ui/qt/UdevNotificationSource), the command-line tool with poll().
 // Everything runs on the owner's thread.
 
 #include <cstdint>
