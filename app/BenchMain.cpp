@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "app/BenchSession.h"
-#include "device/BenchDevices.h"
+#include "emulation/BenchDevices.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
@@ -23,8 +23,8 @@ int main(int argc, char** argv) {
         }
     }
 
-    kx::bench::BenchDevices devices;
+    kx::emu::BenchDevices devices;
     devices.bench().plugChip();
     devices.bench().plugChip();
-    return kx::bench::RunBench(devices.bench(), devices.library(), screenshot);
+    return kx::emu::RunBench(devices.bench(), devices.library(), screenshot);
 }

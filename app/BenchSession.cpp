@@ -9,10 +9,10 @@
 
 #include "app/BenchWindow.h"
 #include "app/ConfigApp.h"
-#include "device/VirtualBench.h"
+#include "emulation/VirtualBench.h"
 #include "ui/qt/QtConfigDialog.h"
 
-namespace kx::bench {
+namespace kx::emu {
 
 void ShowBesideModalDialog(QDialog& dialog, BenchWindow& window) {
     // Window modality without a parent blocks nothing; the dialog stays modal for its own
@@ -61,4 +61,4 @@ int RunBench(VirtualBench& bench, DeviceLibrary& library, const QString& screens
     return status;
 }
 
-}  // namespace kx::bench
+}  // namespace kx::emu

@@ -12,7 +12,7 @@ namespace kx {
 class DeviceLibrary;
 }
 
-namespace kx::bench {
+namespace kx::emu {
 
 class BenchWindow;
 class VirtualBench;
@@ -33,4 +33,4 @@ QImage RenderSideBySide(QWidget& left, QWidget& right);
 // status: 0, or 1 if the screenshot could not be written (the reason goes to stderr).
 int RunBench(VirtualBench& bench, DeviceLibrary& library, const QString& screenshotPath = {});
 
-}  // namespace kx::bench
+}  // namespace kx::emu

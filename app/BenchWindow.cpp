@@ -10,14 +10,15 @@
 
 #include <string>
 
+#include "config/StatusTexts.h"
 #include "config/TextCodec.h"
-#include "device/VirtualBench.h"
+#include "emulation/VirtualBench.h"
 
-namespace kx::bench {
+namespace kx::emu {
 namespace {
 
 QString Hex4(std::uint16_t value) {
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
+    return QString::fromStdString(status::FormatHex4(value));
 }
 
 QString SerialBytes(const SerialDefaults& s) {
@@ -181,4 +182,4 @@ void BenchWindow::updateButtons() {
     m_release->setEnabled(device.has_value() && device->held);
 }
 
-}  // namespace kx::bench
+}  // namespace kx::emu

@@ -7,7 +7,7 @@
 class QPushButton;
 class QTableWidget;
 
-namespace kx::bench {
+namespace kx::emu {
 
 class VirtualBench;
 
@@ -64,4 +64,4 @@ class BenchWindow : public QWidget {
     QPushButton* m_plugOther;
 };
 
-}  // namespace kx::bench
+}  // namespace kx::emu

@@ -4,8 +4,8 @@
 #include <QApplication>
 
 #include "app/ConfigApp.h"
-#include "device/SystemDevices.h"
-#include "device/hotplug/UdevNotificationSource.h"
+#include "device/linux/SystemDevices.h"
+#include "ui/qt/UdevNotificationSource.h"
 
 int main(int argc, char** argv) {
     // The application's name stays the executable's file name without extension.

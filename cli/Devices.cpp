@@ -24,12 +24,6 @@ std::string ReadReported(DeviceLibrary& library, ReadString read, DeviceHandle h
     return text::Utf16ToUtf8(std::u16string_view(buffer.data()));
 }
 
-bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return lower(x) == lower(y); });
-}
-
 bool Present(const std::vector<std::string>& paths, const std::string& path) {
     return std::find(paths.begin(), paths.end(), path) != paths.end();
 }
@@ -51,7 +45,7 @@ std::vector<DeviceRecord> TakeInventory(Devices& devices, const std::string& onl
     std::vector<DeviceRecord> out;
     int chips = 0;
     for (const std::string& path : DiscoverOpenablePaths(devices.library, devices.probe)) {
-        if (!onlyPath.empty() && !SameIgnoringAsciiCase(DevicePathToUtf8(path), onlyPath)) {
+        if (!onlyPath.empty() && !SamePathIgnoringCase(DevicePathToUtf8(path), onlyPath)) {
             continue;
         }
         DeviceRecord r;
@@ -90,7 +84,7 @@ Selection SelectDevices(const std::vector<DeviceRecord>& inventory,
     std::vector<DeviceRecord> matches;
     for (const DeviceRecord& r : inventory) {
         const bool match =
-            !selector.path.empty()     ? SameIgnoringAsciiCase(r.displayPath, selector.path)
+            !selector.path.empty()     ? SamePathIgnoringCase(r.displayPath, selector.path)
             : !selector.serial.empty() ? r.chipIndex >= 0 && r.serial == selector.serial
             : selector.index >= 0      ? r.chipIndex == selector.index
                                        : r.chipIndex >= 0;

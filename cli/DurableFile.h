@@ -1,6 +1,6 @@
 #pragma once
 // Files whose contents must survive a crash, a kill or a power loss: the provisioning
-// counter and its log. One file per platform: cli/DurableFilePosix.cpp, cli/win32/DurableFile.cpp.
+// counter and its log. One file per platform: cli/linux/DurableFile.cpp, cli/win32/DurableFile.cpp.
 // Paths are UTF-8. Every failure comes back as false (or null) with one line in `error`
 // naming the file and the system's reason.
 

@@ -92,12 +92,6 @@ std::string Quoted(const std::string& cp936) {
     return out;
 }
 
-std::string Hex4(std::uint16_t value) {
-    char b[8];
-    std::snprintf(b, sizeof b, "%04X", static_cast<unsigned>(value));
-    return b;
-}
-
 std::string SerialText(const SerialDefaults& s) {
     return DescribeSerialDefaults(s) + " (codes " + Hex2(s.baudCode) + " " + Hex2(s.parityCode) +
            " " + Hex2(s.stopBitsCode) + " " + Hex2(s.dataBitsCode) + " " + Hex2(s.timingByte) + ")";

@@ -9,6 +9,7 @@
 
 #include "cli/Devices.h"
 #include "config/SerialDefaults.h"
+#include "config/StatusTexts.h"
 
 namespace kx::cli {
 
@@ -16,7 +17,10 @@ using Json = nlohmann::ordered_json;
 
 // Upper-case hexadecimal: two digits, four digits ("3C5B").
 [[nodiscard]] std::string Hex2(std::uint8_t value);
-[[nodiscard]] std::string Hex4(std::uint16_t value);
+// Four digits: the dialog's spelling of ids, config's.
+[[nodiscard]] inline std::string Hex4(std::uint16_t value) {
+    return status::FormatHex4(value);
+}
 // CP936 bytes as "4B 58 2D".
 [[nodiscard]] std::string Cp936Hex(const std::string& cp936);
 // A firmware version 0x0100 as "1.00".

@@ -1,6 +1,6 @@
 #pragma once
 // The system's CP936 tables, one character at a time (internal to kx_config): glibc's iconv
-// on Linux (config/Cp936Iconv.cpp), the system's code page 936 on Windows
+// on Linux (config/linux/Cp936.cpp), the system's code page 936 on Windows
 // (config/win32/Cp936.cpp). TextCodec.cpp does the stepping and the rules on top.
 
 #include <cstddef>

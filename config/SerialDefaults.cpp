@@ -107,6 +107,13 @@ const CodeEntry* FindEntryByCode(ParameterList list, std::uint8_t code) {
     return nullptr;
 }
 
+bool HasListedCodes(const SerialDefaults& d) {
+    return FindEntryByCode(ParameterList::Baud, d.baudCode) != nullptr &&
+           FindEntryByCode(ParameterList::Parity, d.parityCode) != nullptr &&
+           FindEntryByCode(ParameterList::StopBits, d.stopBitsCode) != nullptr &&
+           FindEntryByCode(ParameterList::DataBits, d.dataBitsCode) != nullptr;
+}
+
 std::string DescribeSerialDefaults(const SerialDefaults& d) {
     const auto name = [](ParameterList list, std::uint8_t code) -> std::string {
         const CodeEntry* entry = FindEntryByCode(list, code);

@@ -53,6 +53,8 @@ bool ApplySelection(ParameterList list, std::string_view entryText, SerialDefaul
 // The row of `list` whose `name` is `name` (exact), or whose code is `code`; null if none.
 [[nodiscard]] const CodeEntry* FindEntryByName(ParameterList list, std::string_view name);
 [[nodiscard]] const CodeEntry* FindEntryByCode(ParameterList list, std::uint8_t code);
+// True when each of the four codes is one its list holds; the timing byte may be anything.
+[[nodiscard]] bool HasListedCodes(const SerialDefaults& defaults);
 // Sets the row's code in `defaults` (for the baud list the code and the timing byte together).
 void ApplyEntry(ParameterList list, const CodeEntry& entry, SerialDefaults& defaults);
 

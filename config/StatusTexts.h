@@ -12,7 +12,6 @@ namespace kx::status {
 
 // Status line.
 inline constexpr std::string_view STATUS_PREFIX = "操作状态:";
-inline constexpr std::string_view STATUS_READY = "操作状态:就绪";  // the template's text
 inline constexpr std::string_view DEVICE_NOT_OPEN = "设备尚未打开!";
 
 // Opening, closing and reading the identity.

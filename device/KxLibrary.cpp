@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "config/TextCodec.h"
+#include "device/DevicePath.h"
 #include "device/LastError.h"
 
 namespace kx {
@@ -22,16 +23,6 @@ using protocol::Status;
 constexpr auto FIRST_POLL_DELAY = std::chrono::milliseconds(1);
 constexpr auto MAX_POLL_DELAY = std::chrono::milliseconds(8);
 
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return AsciiLower(x) == AsciiLower(y);
-           });
-}
-
 // A path looked up in a list of interfaces: the interface it names in any letter case (null
 // for none), whether two differently spelled paths match, and whether one of the node's
 // collections is on the chip's page.
@@ -42,17 +33,19 @@ struct Resolved {
 };
 
 Resolved Resolve(const std::vector<HidDeviceInfo>& list, std::string_view wanted) {
+    const auto found =
+        LookUpPath(list.begin(), list.end(), wanted,
+                   [](const HidDeviceInfo& i) -> const std::string& { return i.path; });
     Resolved r;
+    r.ambiguous = found.ambiguous;
+    if (found.match == list.end()) {
+        return r;
+    }
+    r.match = &*found.match;
+    // One node may list several collections; the chip's is the vendor one.
     for (const HidDeviceInfo& info : list) {
-        if (!EqualsIgnoringAsciiCase(info.path, wanted)) {
-            continue;
-        }
-        r.ambiguous = r.ambiguous || (r.match != nullptr && r.match->path != info.path);
-        if (r.match == nullptr) {
-            r.match = &info;
-        }
-        // One node may list several collections; the chip's is the vendor one.
-        r.vendorPage = r.vendorPage || info.usagePage == protocol::VENDOR_USAGE_PAGE;
+        r.vendorPage = r.vendorPage || (info.path == r.match->path &&
+                                        info.usagePage == protocol::VENDOR_USAGE_PAGE);
     }
     return r;
 }

@@ -21,7 +21,6 @@ inline constexpr std::uint32_t ERROR_INVALID_NAME_CODE = 123;
 #ifndef ERROR_NO_MORE_ITEMS
 inline constexpr std::uint32_t ERROR_NO_MORE_ITEMS = 259;
 #endif
-inline constexpr std::uint32_t ERROR_DEVICE_NOT_CONNECTED_CODE = 1167;
 inline constexpr std::uint32_t ERROR_TIMEOUT_CODE = 1460;
 
 // Both act on the calling thread's value only; neither can fail.

@@ -272,26 +272,4 @@ Frame EncodeCfgReadReply(std::uint8_t seq, const IdentityHeader& header, std::ui
                        std::span(b.data(), CFG_READ_PREFIX + n));
 }
 
-std::string_view StatusName(Status s) {
-    switch (s) {
-        case Status::Ok:
-            return "OK";
-        case Status::Busy:
-            return "BUSY";
-        case Status::BadCommand:
-            return "BAD_COMMAND";
-        case Status::BadLength:
-            return "BAD_LENGTH";
-        case Status::BadState:
-            return "BAD_STATE";
-        case Status::BadChecksum:
-            return "BAD_CHECKSUM";
-        case Status::Refused:
-            return "REFUSED";
-        case Status::BadValue:
-            return "BAD_VALUE";
-    }
-    return "UNKNOWN";
-}
-
 }  // namespace kx::protocol

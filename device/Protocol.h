@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string_view>
 
 #include "config/IdentityRules.h"
 #include "config/SerialDefaults.h"
@@ -33,9 +32,8 @@ inline constexpr std::uint16_t VENDOR_USAGE = 0x0001;
 inline constexpr std::array<std::uint8_t, 4> IDENTIFY_MAGIC = {'K', 'X', 'C', 'H'};
 inline constexpr std::uint16_t CHIP_FAMILY = 0x4701;
 
-inline constexpr std::size_t MAX_IDENTITY_DATA = 3 * IDENTITY_STRING_MAX_BYTES;  // all three texts
-inline constexpr std::size_t MAX_CFG_CHUNK = MAX_REQUEST_PAYLOAD - 1;            // after the offset
-inline constexpr std::uint8_t MAX_POWER_LIMIT = 250;  // 500 mA in 2 mA units
+inline constexpr std::size_t MAX_CFG_CHUNK = MAX_REQUEST_PAYLOAD - 1;  // after the offset
+inline constexpr std::uint8_t MAX_POWER_LIMIT = 250;                   // 500 mA in 2 mA units
 
 using Frame = std::array<std::uint8_t, REPORT_SIZE>;
 
@@ -205,8 +203,5 @@ struct RequestResult {
 // The chip's CFG_READ reply: `header`, `crc`, then at most 49 bytes of `chunk`.
 [[nodiscard]] Frame EncodeCfgReadReply(std::uint8_t seq, const IdentityHeader& header,
                                        std::uint16_t crc, std::span<const std::uint8_t> chunk);
-
-// For messages and logs in tests.
-[[nodiscard]] std::string_view StatusName(Status s);
 
 }  // namespace kx::protocol

@@ -96,7 +96,7 @@ std::optional<Parsed> Parse(std::span<const std::uint8_t> d) {
             if (tag == 0xA) {    // Collection
                 if (depth == 0) {
                     const std::uint32_t page = extendedUsage ? usage >> 16 : g.usagePage;
-                    onChipPage = page == CHIP_USAGE_PAGE;
+                    onChipPage = page == protocol::VENDOR_USAGE_PAGE;
                     out.pages.push_back(static_cast<std::uint16_t>(page));
                 }
                 ++depth;
@@ -148,8 +148,8 @@ bool IsChipReportDescriptor(std::span<const std::uint8_t> d) {
     if (!parsed) {
         return false;
     }
-    const auto it = parsed->chipFeature.find(CHIP_FEATURE_REPORT_ID);
-    return it != parsed->chipFeature.end() && it->second == (CHIP_FEATURE_REPORT_BYTES - 1u) * 8u;
+    const auto it = parsed->chipFeature.find(protocol::REPORT_ID);
+    return it != parsed->chipFeature.end() && it->second == (protocol::REPORT_SIZE - 1u) * 8u;
 }
 
 }  // namespace kx::hid

@@ -33,15 +33,9 @@ struct DescriptorSummary {
 [[nodiscard]] std::optional<DescriptorSummary> SummarizeReportDescriptor(
     std::span<const std::uint8_t> descriptor);
 
-// The vendor usage page the chip's top-level collection is on, and the feature report the
-// protocol travels in (64 bytes with its id).
-inline constexpr std::uint16_t CHIP_USAGE_PAGE = protocol::VENDOR_USAGE_PAGE;
-inline constexpr std::uint8_t CHIP_FEATURE_REPORT_ID = protocol::REPORT_ID;
-inline constexpr std::uint16_t CHIP_FEATURE_REPORT_BYTES = protocol::REPORT_SIZE;
-
-// True when `descriptor` is a KX4701's: a top-level collection on CHIP_USAGE_PAGE holding the
-// feature report CHIP_FEATURE_REPORT_ID of CHIP_FEATURE_REPORT_BYTES. False for anything
-// else, a malformed descriptor included; ids alone never make a chip.
+// True when `descriptor` is a KX4701's: a top-level collection on the protocol's vendor page
+// holding its feature report (protocol::REPORT_ID, REPORT_SIZE bytes with the id). False for
+// anything else, a malformed descriptor included; ids alone never make a chip.
 [[nodiscard]] bool IsChipReportDescriptor(std::span<const std::uint8_t> descriptor);
 
 }  // namespace kx::hid

@@ -13,20 +13,20 @@
 #include <vector>
 
 #include "device/Protocol.h"
-#include "device/VirtualChip.h"
+#include "emulation/VirtualChip.h"
 #include "fuzz/FuzzCheck.h"
 
 namespace {
 
 using namespace kx;
 namespace proto = kx::protocol;
-using bench::ChipIdentity;
+using emu::ChipIdentity;
 
 bool ValidText(const std::string& s) {
     return !s.empty() && s.size() <= IDENTITY_STRING_MAX_BYTES;
 }
 
-void CheckStored(const bench::VirtualChip& chip) {
+void CheckStored(const emu::VirtualChip& chip) {
     const ChipIdentity& id = chip.identity();
     KX_FUZZ_CHECK(ValidText(id.manufacturer) && ValidText(id.product) && ValidText(id.serial));
     KX_FUZZ_CHECK(id.maxPower >= 1 && id.maxPower <= proto::MAX_POWER_LIMIT);
@@ -99,7 +99,7 @@ std::vector<std::uint8_t> NextReport(FuzzedDataProvider& in, const Transfer& t) 
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    bench::VirtualChip chip(ChipIdentity{});
+    emu::VirtualChip chip(ChipIdentity{});
     chip.busyPolls = in.ConsumeIntegralInRange<int>(0, 2);
     chip.refuseWrites = in.ConsumeIntegralInRange<int>(0, 15) == 0;
     Transfer transfer;

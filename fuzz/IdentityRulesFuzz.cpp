@@ -12,7 +12,7 @@
 #include "config/IdentityRules.h"
 #include "config/TextCodec.h"
 #include "device/KxLibrary.h"
-#include "device/VirtualBench.h"
+#include "emulation/VirtualBench.h"
 #include "fuzz/FuzzCheck.h"
 
 namespace {
@@ -58,7 +58,7 @@ const char* FirstFailure(const std::array<bool, 5>& checked,
 
 // One bench and library for the whole run: a chip per accepted write would be wasteful.
 struct Stack {
-    bench::VirtualBench bench;
+    emu::VirtualBench bench;
     KxLibrary library{bench};
     int chip = bench.plugChip();
     DeviceHandle handle = library.KX4701OpenDevicePath(bench.device(chip)->path.c_str());
@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         static_cast<std::uint8_t>(write->product.size()), write->serial.data(),
         static_cast<std::uint8_t>(write->serial.size()));
     KX_FUZZ_CHECK(ok == 1);
-    const bench::ChipIdentity stored = stack.bench.device(stack.chip)->identity;
+    const emu::ChipIdentity stored = stack.bench.device(stack.chip)->identity;
     KX_FUZZ_CHECK(stored.vid == write->vid && stored.pid == write->pid);
     KX_FUZZ_CHECK(stored.manufacturer == write->manufacturer);
     KX_FUZZ_CHECK(stored.product == write->product && stored.serial == write->serial);

@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "device/usbip/EmulatedDevice.h"
-#include "device/usbip/UsbipProtocol.h"
+#include "emulation/usbip/EmulatedDevice.h"
+#include "emulation/usbip/UsbipProtocol.h"
 #include "fuzz/FuzzCheck.h"
 
-using namespace kx::usbip;
+using namespace kx::emu::usbip;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);

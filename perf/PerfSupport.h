@@ -13,7 +13,7 @@
 
 #include "device/HidBus.h"
 #include "device/KxLibrary.h"
-#include "device/VirtualBench.h"
+#include "emulation/VirtualBench.h"
 
 namespace kx::ui {
 class QtConfigDialog;
@@ -63,7 +63,7 @@ class DialogRig {
     DialogRig(const DialogRig&) = delete;
     DialogRig& operator=(const DialogRig&) = delete;
 
-    bench::VirtualBench& bench() { return bench_; }
+    emu::VirtualBench& bench() { return bench_; }
     CountingBus& bus() { return bus_; }
     KxLibrary& library() { return library_; }
     ui::QtConfigDialog& dialog() { return *dialog_; }
@@ -77,7 +77,7 @@ class DialogRig {
     int listedDevices();
 
   private:
-    bench::VirtualBench bench_;
+    emu::VirtualBench bench_;
     CountingBus bus_;
     KxLibrary library_;
     std::unique_ptr<ui::QtConfigDialog> dialog_;

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "cli/Cli.h"
-#include "device/BenchDevices.h"
+#include "emulation/BenchDevices.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ double MsPerChip(Clock::time_point start, int chips) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count() / chips;
 }
 
-std::uint64_t Reports(kx::bench::VirtualBench& bench) {
+std::uint64_t Reports(kx::emu::VirtualBench& bench) {
     std::uint64_t n = 0;
     for (const auto& d : bench.devices()) {
         n += d.reportsReceived;
@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     std::ofstream(dir / "p.toml") << "[serial]\nbaud = 115200\n[identity]\nvid = \"1A2B\"\n"
                                      "product = \"Perf\"\nserial = \"PF-{counter:06}\"\n";
 
-    kx::bench::BenchDevices ours;
+    kx::emu::BenchDevices ours;
     for (int i = 0; i < chips; ++i) {
         ours.bench().plugChip();
     }
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     const double oursReports = static_cast<double>(Reports(ours.bench())) / chips;
 
     // The floor: open, both reads, both writes, both reads back, close; nothing else.
-    kx::bench::BenchDevices floor;
+    kx::emu::BenchDevices floor;
     for (int i = 0; i < chips; ++i) {
         floor.bench().plugChip();
     }

@@ -6,10 +6,10 @@
 #include <QApplication>
 
 #include "app/ConfigApp.h"
-#include "device/SystemDevices.h"
-#include "device/hotplug/UdevNotificationSource.h"
+#include "device/linux/SystemDevices.h"
 #include "perf/FirstPaint.h"
 #include "ui/qt/QtConfigDialog.h"
+#include "ui/qt/UdevNotificationSource.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "device/Discovery.h"
-#include "device/SystemDevices.h"
+#include "device/linux/SystemDevices.h"
 #include "perf/Measure.h"
 
 extern char** environ;

@@ -10,12 +10,12 @@
 #include <cstdlib>
 #include <vector>
 
-#include "device/SystemDevices.h"
-#include "device/hotplug/UdevNotificationSource.h"
+#include "device/linux/SystemDevices.h"
 #include "perf/Measure.h"
 #include "perf/PerfSupport.h"
 #include "ui/ControlIds.h"
 #include "ui/qt/QtConfigDialog.h"
+#include "ui/qt/UdevNotificationSource.h"
 
 namespace {
 

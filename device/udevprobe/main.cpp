@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "device/DescriptorFile.h"
 #include "device/ReportDescriptor.h"
+#include "device/linux/DescriptorFile.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -14,7 +14,7 @@
 #include "app/BenchSession.h"
 #include "app/BenchWindow.h"
 #include "app/ConfigApp.h"
-#include "device/BenchDevices.h"
+#include "emulation/BenchDevices.h"
 #include "res/AppIcon.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/DialogTemplate.h"
@@ -23,7 +23,7 @@
 namespace kx::uitest {
 namespace {
 
-using bench::BenchWindow;
+using emu::BenchWindow;
 
 // Rendered, not blank: several colours, and enough pixels unlike the top-left one.
 bool LooksDrawn(const QImage& image, double minShare = 0.02) {
@@ -41,8 +41,8 @@ bool LooksDrawn(const QImage& image, double minShare = 0.02) {
 class AppTest : public ::testing::Test {
   protected:
     AppTest() { App(); }
-    bench::BenchDevices devices;
-    bench::VirtualBench& bench = devices.bench();
+    emu::BenchDevices devices;
+    emu::VirtualBench& bench = devices.bench();
     RecordingLibrary library{bench};
     std::optional<ModalAnswerer> modals;  // made inside the dialog's loop: it ends every modal
     CConfigApp app{library, devices.probe(), devices.notifications()};
@@ -149,13 +149,13 @@ TEST_F(BenchTest, RowsFollowTheBenchButtonsActOnItAndTheProgramRendersBothWindow
     EXPECT_EQ(bench.devices().size(), 2u);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("bench.png"));
-    EXPECT_EQ(bench::RunBench(bench, devices.library(), path), 0);
+    EXPECT_EQ(emu::RunBench(bench, devices.library(), path), 0);
     const QImage image(path);
     const int third = image.width() / 3;
     EXPECT_GT(image.width(), 2 * image.height()) << "both windows, side by side";
     EXPECT_TRUE(LooksDrawn(image.copy(0, 0, third, image.height())));
     EXPECT_TRUE(LooksDrawn(image.copy(2 * third, 0, third, image.height())));
-    EXPECT_EQ(bench::RunBench(bench, devices.library(), dir.filePath("no/dir/x.png")), 1);
+    EXPECT_EQ(emu::RunBench(bench, devices.library(), dir.filePath("no/dir/x.png")), 1);
     QProcess process;
     process.start(QStringLiteral(KX_BENCH_EXE), {QStringLiteral("--bogus")});
     ASSERT_TRUE(process.waitForFinished(60000));

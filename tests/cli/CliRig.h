@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "cli/Cli.h"
-#include "device/BenchDevices.h"
+#include "emulation/BenchDevices.h"
 
 namespace kx::cli {
 
 struct CliRig {
     CliRig() { devices_.reappearWait = std::chrono::milliseconds(0); }
-    bench::VirtualBench& bench() { return stack_.bench(); }
+    emu::VirtualBench& bench() { return stack_.bench(); }
 
     struct Result {
         int code;
@@ -36,10 +36,10 @@ struct CliRig {
         }
         return r;
     }
-    bench::ChipIdentity identity(int id) { return bench().device(id)->identity; }
+    emu::ChipIdentity identity(int id) { return bench().device(id)->identity; }
     SerialDefaults serial(int id) { return bench().device(id)->serial; }
 
-    bench::BenchDevices stack_;
+    emu::BenchDevices stack_;
     Devices devices_{stack_.library(), stack_.probe(), &stack_.kxLibrary(), &stack_.bench()};
 };
 

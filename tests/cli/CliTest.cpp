@@ -11,10 +11,10 @@
 namespace kx::cli {
 namespace {
 
-using bench::ChipIdentity;
+using emu::ChipIdentity;
 using Json = nlohmann::json;
 
-constexpr SerialDefaults FACTORY = bench::FACTORY_SERIAL_DEFAULTS;
+constexpr SerialDefaults FACTORY = emu::FACTORY_SERIAL_DEFAULTS;
 
 // Chip 1 and chip 4 are factory-new, chip 2 carries an identity of its own, 3 is a keyboard.
 struct Rig : CliRig {

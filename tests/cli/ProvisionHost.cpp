@@ -10,7 +10,7 @@
 
 #include "cli/Cli.h"
 #include "cli/DurableFile.h"
-#include "device/BenchDevices.h"
+#include "emulation/BenchDevices.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -24,10 +24,10 @@ int main(int argc, char** argv) {
         std::cerr << "provision_host: cannot read " << chips << " " << error << "\n";
         return 2;
     }
-    kx::bench::BenchDevices stack;
+    kx::emu::BenchDevices stack;
     std::map<int, std::string> paths;
     for (const auto& c : nlohmann::json::parse(*text)) {
-        kx::bench::ChipIdentity id;
+        kx::emu::ChipIdentity id;
         id.vid = c["vid"];
         id.pid = c["pid"];
         id.manufacturer = c["manufacturer"];

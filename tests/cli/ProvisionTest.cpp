@@ -176,9 +176,8 @@ TEST(Provision, EachChipOnceWithTheNextNumberItsOwnSkippedAndEverythingLogged) {
     EXPECT_NE(r.out.find("provision: [1] vbench://kx4701/1  KXB-000100  done"), std::string::npos);
     EXPECT_NE(r.out.find("2 done, 1 skipped, 0 failed; next number 102"), std::string::npos)
         << r.out;
-    EXPECT_EQ(line.identity(a),
-              (bench::ChipIdentity{0x1A2B, 0xB207, 0x0100, "KX-CHIPS", "\xD7\xAA\xBB\xBB\xC6\xF7",
-                                   "KXB-000100", 50}));
+    EXPECT_EQ(line.identity(a), (emu::ChipIdentity{0x1A2B, 0xB207, 0x0100, "KX-CHIPS",
+                                                   "\xD7\xAA\xBB\xBB\xC6\xF7", "KXB-000100", 50}));
     EXPECT_EQ(line.serial(a), (SerialDefaults{13, 2, 2, 3, 0x30}));
     EXPECT_EQ(line.serialOf(b), "KXB-000007");
     EXPECT_EQ(line.serialOf(c), "KXB-000101");
@@ -312,7 +311,7 @@ TEST(Provision, AChipCutOffAtEveryReportIsOldOrNewAndItsNumberNeverReturns) {
         if (!completed) {
             ASSERT_TRUE(line.bench().replug(id));
         }
-        const bench::ChipIdentity now = line.identity(id);
+        const emu::ChipIdentity now = line.identity(id);
         const bool fresh = now.serial == "12345678" && now.product == "HID To Serial";
         const bool provisioned = now.serial == "KXB-000" + std::to_string(lastNumber) &&
                                  now.product == "\xD7\xAA\xBB\xBB\xC6\xF7" && now.vid == 0x1A2B;
@@ -336,7 +335,7 @@ TEST(Provision, WatchingTakesEachNewChipOnceUntilStopped) {
                 break;
             case 1: {
                 // Chip 1 enumerates again with its new identity under a new path.
-                const bench::ChipIdentity again = line.identity(1);
+                const emu::ChipIdentity again = line.identity(1);
                 line.bench().unplug(1);
                 line.bench().plugChip(again, "vbench://kx4701/again");
                 break;

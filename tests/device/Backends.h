@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "device/HidapiBus.h"
 #include "device/KxLibrary.h"
 #include "device/LastError.h"
 #include "device/Protocol.h"
-#include "device/VirtualBench.h"
-#include "device/uhid/UhidDevice.h"
+#include "device/linux/HidapiBus.h"
+#include "emulation/VirtualBench.h"
+#include "emulation/uhid/UhidDevice.h"
 
 namespace kx::testing {
 
@@ -35,7 +35,7 @@ inline ::testing::AssertionResult FailsWith(long long result, std::uint32_t code
 // replugged device may come back under a new path.
 class UhidRig {
   public:
-    int plugChip(const bench::ChipIdentity& identity = {}) { return plug(true, identity); }
+    int plugChip(const emu::ChipIdentity& identity = {}) { return plug(true, identity); }
     int plugPlainHid(const std::string& name) { return plug(false, {0, 0, 0, "", name, "", 0}); }
     // Ids are this rig's own; std::out_of_range for one it never handed out.
     bool unplug(int id) {
@@ -48,30 +48,30 @@ class UhidRig {
         return true;
     }
     bool replug(int id) { return !entries_.at(id).device && create(entries_.at(id)); }
-    std::optional<bench::DeviceSnapshot> device(int id) const {
+    std::optional<emu::DeviceSnapshot> device(int id) const {
         const Entry& e = entries_.at(id);
         if (!e.device) {
             return std::nullopt;
         }
-        const uhid::DeviceState s = e.device->state();
-        return bench::DeviceSnapshot{id, e.path, e.chip, false, s.identity, s.serial, s.setReports};
+        const emu::DeviceState s = e.device->state();
+        return emu::DeviceSnapshot{id, e.path, e.chip, false, s.identity, s.serial, s.setReports};
     }
 
   private:
     struct Entry {
         bool chip;
-        bench::ChipIdentity identity;
+        emu::ChipIdentity identity;
         std::string path;
-        std::unique_ptr<uhid::UhidDevice> device;
+        std::unique_ptr<emu::uhid::UhidDevice> device;
     };
-    int plug(bool chip, const bench::ChipIdentity& identity) {
+    int plug(bool chip, const emu::ChipIdentity& identity) {
         entries_.push_back({chip, identity, "", nullptr});
         return create(entries_.back()) ? int(entries_.size()) - 1 : -1;
     }
     static bool create(Entry& e) {
         std::string error;
-        e.device = e.chip ? uhid::UhidDevice::createChip(e.identity, &error)
-                          : uhid::UhidDevice::createKeyboard(e.identity.product, &error);
+        e.device = e.chip ? emu::uhid::UhidDevice::createChip(e.identity, &error)
+                          : emu::uhid::UhidDevice::createKeyboard(e.identity.product, &error);
         EXPECT_TRUE(e.device != nullptr) << error;
         e.path = e.device ? e.device->hidrawNode(5000) : "";
         EXPECT_FALSE(e.path.empty()) << "no hidraw node appeared";
@@ -83,9 +83,9 @@ class UhidRig {
 struct BenchBackend {
     static constexpr const char* NAME = "bench";
     BenchBackend() { bus.plugPlainHid(); }
-    bench::VirtualBench* rig() { return &bus; }
+    emu::VirtualBench* rig() { return &bus; }
 
-    bench::VirtualBench bus;
+    emu::VirtualBench bus;
     int chipId = bus.plugChip();
     std::optional<std::string> chipPath = bus.device(chipId)->path;
     KxLibrary library{bus};

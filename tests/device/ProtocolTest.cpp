@@ -9,8 +9,8 @@
 
 #include "device/Protocol.h"
 #include "device/ReportDescriptor.h"
-#include "device/VirtualBench.h"
-#include "device/uhid/UhidDevice.h"
+#include "emulation/ReportDescriptors.h"
+#include "emulation/VirtualBench.h"
 
 namespace kx::protocol {
 namespace {
@@ -45,7 +45,7 @@ TEST(Protocol, RequestsHaveTheDocumentedLayoutAndZeroPadding) {
 }
 
 TEST(Protocol, BrokenIdentityTransfersChangeNothingOnTheChip) {
-    bench::VirtualChip chip{bench::ChipIdentity{}};
+    emu::VirtualChip chip{emu::ChipIdentity{}};
     std::uint8_t seq = 1;
     const auto send = [&](const Frame& f) {
         EXPECT_TRUE(chip.receive(f.data(), f.size()));
@@ -69,13 +69,13 @@ TEST(Protocol, BrokenIdentityTransfersChangeNothingOnTheChip) {
     EXPECT_EQ(send(EncodeCfgCommit(seq++, static_cast<std::uint16_t>(crc ^ 1))),
               Status::BadChecksum);
     EXPECT_EQ(send(EncodeCfgCommit(seq++, crc)), Status::BadState) << "a wrong checksum ends it";
-    EXPECT_EQ(chip.identity(), bench::ChipIdentity{});
+    EXPECT_EQ(chip.identity(), emu::ChipIdentity{});
 }
 
 // Probe and open find devices by path; the lookup must follow every plug, unplug, replug
 // and reuse of a path by another device.
 TEST(VirtualBench, PathLookupFollowsPlugsUnplugsAndReusedPaths) {
-    bench::VirtualBench bench;
+    emu::VirtualBench bench;
     const int first = bench.plugChip({}, "shared://path");
     ASSERT_TRUE(bench.unplug(first));
     EXPECT_FALSE(bench.canOpenReadWrite("shared://path"));
@@ -92,11 +92,11 @@ TEST(VirtualBench, PathLookupFollowsPlugsUnplugsAndReusedPaths) {
 // Lengths include the report id byte, as Windows counts them: the chip's reports carry ids,
 // the boot keyboard's (8 input bytes, 5 LEDs and padding out) do not.
 TEST(ReportDescriptor, LengthsOfWellFormedAndRejectionOfMalformedDescriptors) {
-    const auto vendor = hid::ParseReportLengths(uhid::ChipReportDescriptor());
-    const auto keyboard = hid::ParseReportLengths(uhid::KeyboardReportDescriptor());
+    const auto vendor = hid::ParseReportLengths(emu::ChipReportDescriptor());
+    const auto keyboard = hid::ParseReportLengths(emu::KeyboardReportDescriptor());
     ASSERT_TRUE(vendor && keyboard);
     EXPECT_EQ(std::vector({vendor->input, vendor->output, keyboard->input, keyboard->output}),
-              std::vector<decltype(vendor->input)>({65, 65, 9, 2}));
+              std::vector<decltype(vendor->input)>({64, 64, 9, 2}));
     // A well-formed long item is skipped.
     const Bytes withLong = {0xFE, 2, 0x01, 0xAA, 0xBB, 0x75, 0x08, 0x95, 0x02, 0x81, 0x02};
     EXPECT_EQ(hid::ParseReportLengths(withLong)->input, 3);

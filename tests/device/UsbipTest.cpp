@@ -10,15 +10,16 @@
 
 #include "device/Protocol.h"
 #include "device/ReportDescriptor.h"
-#include "device/usbip/EmulatedDevice.h"
-#include "device/usbip/UsbDescriptors.h"
-#include "device/usbip/UsbipDevice.h"
+#include "emulation/ReportDescriptors.h"
+#include "emulation/usbip/EmulatedDevice.h"
+#include "emulation/usbip/UsbDescriptors.h"
+#include "emulation/usbip/UsbipDevice.h"
 
-namespace kx::usbip {
+namespace kx::emu::usbip {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using bench::ChipIdentity;
+using emu::ChipIdentity;
 
 Bytes Head(const Bytes& b, std::size_t n) {
     return Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(std::min(n, b.size())));
@@ -107,7 +108,7 @@ TEST(EmulatedDevice, AnswersTheHostAndReenumeratesOnceTheReplyToANewIdentityIsRe
     } rows[] = {
         {{0x80, 6, 0x0100, 0, 8}, false, {18, 1, 0, 2, 0, 0, 0, 64}},
         {{0x80, 6, 0x0302, 0x0409, 255}, false, {28, 3, 'H', 0}},
-        {{0x81, 6, 0x2200, 0, 255}, false, uhid::ChipReportDescriptor()},
+        {{0x81, 6, 0x2200, 0, 255}, false, emu::ChipReportDescriptor()},
         {{0x80, 6, 0x0600, 0, 10}, true, {}},  // no device qualifier at full speed
         {{0x80, 6, 0x0304, 0x0409, 255}, true, {}},
         {{0x00, 9, 1, 0, 0}, false, {}},
@@ -156,7 +157,7 @@ TEST(VhciStatus, PortsAndTheirDevicesAreRead) {
 
 // udev's verdict (kx4701-udev-probe): the chip's page and feature report, nothing less.
 TEST(ReportDescriptor, OnlyAChipsDescriptorIsAChip) {
-    const Bytes chip = uhid::ChipReportDescriptor();
+    const Bytes chip = emu::ChipReportDescriptor();
     const auto with = [&](std::size_t at, std::uint8_t value) {
         Bytes b = chip;
         b[at] = value;
@@ -171,7 +172,7 @@ TEST(ReportDescriptor, OnlyAChipsDescriptorIsAChip) {
     } rows[] = {
         {chip, true},
         {extended, true},
-        {uhid::KeyboardReportDescriptor(), false},
+        {emu::KeyboardReportDescriptor(), false},
         {with(1, 0x00), false},                        // another vendor page
         {with(27, 0x4C), false},                       // another feature report id
         {with(29, 0x20), false},                       // a shorter feature report
@@ -188,4 +189,4 @@ TEST(ReportDescriptor, OnlyAChipsDescriptorIsAChip) {
 }
 
 }  // namespace
-}  // namespace kx::usbip
+}  // namespace kx::emu::usbip

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "device/hotplug/UdevNotificationSource.h"
 #include "device/hotplug/UeventTranslation.h"
+#include "ui/qt/UdevNotificationSource.h"
 
 namespace kx::hotplug {
 namespace {

@@ -14,9 +14,9 @@
 namespace kx::uitest {
 namespace {
 
-const bench::ChipIdentity OLD_IDENTITY{0x1111, 0x2222, 0x0100, "Old maker", "Old product", "OLD-1"};
-using Stored = std::pair<bench::ChipIdentity, SerialDefaults>;
-constexpr SerialDefaults FACTORY = bench::FACTORY_SERIAL_DEFAULTS;
+const emu::ChipIdentity OLD_IDENTITY{0x1111, 0x2222, 0x0100, "Old maker", "Old product", "OLD-1"};
+using Stored = std::pair<emu::ChipIdentity, SerialDefaults>;
+constexpr SerialDefaults FACTORY = emu::FACTORY_SERIAL_DEFAULTS;
 
 class Reliability : public DialogTest {
   protected:

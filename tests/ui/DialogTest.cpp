@@ -108,8 +108,8 @@ TEST_F(Dialog, OpenRefusalsInTheirOrder) {
     EXPECT_EQ(status(), "操作状态:请选择一个HID设备!");
     ops().SetCurSel(IDC_DEVICE_COMBO, 0);
     for (const auto& [faults, message] :
-         {std::pair{bench::Faults{.openFails = true}, "操作状态:打开HID设备失败!"},
-          {bench::Faults{.attributesFail = true}, "操作状态:获取设备VID、PID失败!"}}) {
+         {std::pair{emu::Faults{.openFails = true}, "操作状态:打开HID设备失败!"},
+          {emu::Faults{.attributesFail = true}, "操作状态:获取设备VID、PID失败!"}}) {
         bench.faults(chip) = faults;
         Click(IDC_OPEN_BUTTON);
         EXPECT_EQ(status() + text(IDC_OPEN_BUTTON), message + std::string("打开设备"));
@@ -186,7 +186,7 @@ TEST_F(Writes, SerialDefaultsFollowTheUsersChoicesAndFactoryResetRestoresTheChip
     EXPECT_EQ(StoredSerial(chip), (SerialDefaults{13, 2, 2, 3, 0x30}));
     Click(IDC_FACTORY_BUTTON);
     EXPECT_EQ(status(), "操作状态:恢复出厂设置成功!");
-    EXPECT_EQ(StoredIdentity(chip), bench::ChipIdentity{});
+    EXPECT_EQ(StoredIdentity(chip), emu::ChipIdentity{});
     EXPECT_EQ(text(IDC_MANUF_EDIT), "Old Maker");
     bench.faults(chip).refuseCommands = true;
     for (const auto& w : WRITE_COMMANDS) {
@@ -202,8 +202,8 @@ TEST_F(Writes, UncheckedItemsSendTheDefaultsAndCheckedOnesAreValidatedInOrder) {
     }
     EXPECT_EQ(SetConfig(), "");
     EXPECT_EQ(status(), "操作状态:参数设置成功!");
-    EXPECT_EQ(StoredIdentity(chip), (bench::ChipIdentity{0x3C5B, 0xB207, 0x0100, "KX-CHIPS",
-                                                         "HID To Serial", "12345678"}));
+    EXPECT_EQ(StoredIdentity(chip),
+              (emu::ChipIdentity{0x3C5B, 0xB207, 0x0100, "KX-CHIPS", "HID To Serial", "12345678"}));
     EXPECT_EQ(text(IDC_MANUF_EDIT) + "|" + dlg->m_strManufacturer, "Typed|KX-CHIPS");
     const std::string fifteen = "一二三四五六七八九十一二三四五";
     const struct {

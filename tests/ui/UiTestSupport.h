@@ -15,7 +15,7 @@
 
 #include "device/KxLibrary.h"
 #include "device/LastError.h"
-#include "device/VirtualBench.h"
+#include "emulation/VirtualBench.h"
 #include "ui/ControlIds.h"
 #include "ui/qt/QtConfigDialog.h"
 
@@ -114,7 +114,7 @@ class DialogTest : public ::testing::Test {
     DialogTest() { App(); }
     ~DialogTest() override { dlg.reset(); }
 
-    bench::VirtualBench bench;
+    emu::VirtualBench bench;
     RecordingLibrary library{bench};
     KxLibrary& kxLibrary = library;
     ModalAnswerer modals;
@@ -178,7 +178,7 @@ class DialogTest : public ::testing::Test {
     }
 
     SerialDefaults StoredSerial(int id) { return bench.device(id)->serial; }
-    bench::ChipIdentity StoredIdentity(int id) { return bench.device(id)->identity; }
+    emu::ChipIdentity StoredIdentity(int id) { return bench.device(id)->identity; }
 };
 
 }  // namespace kx::uitest

@@ -1,7 +1,7 @@
 // The real program's device path on a real kernel: emulated chips on hidraw nodes made by
 // uhid, listed, opened and written by the dialog through hidapi, plugged and unplugged under
 // the libudev monitor with the kernel's own uevents (RealKernel); then chips on the kernel's
-// USB bus (device/usbip) under udevd with our rule (UsbChip). Runs only in the VM
+// USB bus (emulation/usbip) under udevd with our rule (UsbChip). Runs only in the VM
 // (scripts/vmtest, which starts udevd between the two): it needs /dev/uhid, vhci-hcd and root.
 
 #include <linux/capability.h>
@@ -15,17 +15,17 @@
 #include <cstdio>
 #include <deque>
 
-#include "device/SystemDevices.h"
-#include "device/hotplug/UdevNotificationSource.h"
-#include "device/hotplug/UeventSource.h"
-#include "device/uhid/UhidDevice.h"
-#include "device/usbip/UsbipDevice.h"
+#include "device/hotplug/linux/UeventSource.h"
+#include "device/linux/SystemDevices.h"
+#include "emulation/uhid/UhidDevice.h"
+#include "emulation/usbip/UsbipDevice.h"
 #include "tests/ui/UiTestSupport.h"
+#include "ui/qt/UdevNotificationSource.h"
 
 namespace kx::uitest {
 namespace {
 
-using bench::ChipIdentity;
+using emu::ChipIdentity;
 
 constexpr int NODE_WAIT_MS = 5000;
 constexpr int EVENT_WAIT_MS = 10000;
@@ -58,11 +58,11 @@ class RealKernel : public DialogTest {
     }
 
     struct Plugged {
-        std::unique_ptr<uhid::UhidDevice> device;
+        std::unique_ptr<emu::uhid::UhidDevice> device;
         std::string node;
     };
 
-    Plugged& plug(std::unique_ptr<uhid::UhidDevice> device, const std::string& error) {
+    Plugged& plug(std::unique_ptr<emu::uhid::UhidDevice> device, const std::string& error) {
         EXPECT_NE(device.get(), nullptr) << error;
         Plugged p{std::move(device), {}};
         if (p.device) {
@@ -74,12 +74,12 @@ class RealKernel : public DialogTest {
     }
     Plugged& plugChip() {
         std::string error;
-        auto d = uhid::UhidDevice::createChip({}, &error);
+        auto d = emu::uhid::UhidDevice::createChip({}, &error);
         return plug(std::move(d), error);
     }
     Plugged& plugKeyboard() {
         std::string error;
-        auto d = uhid::UhidDevice::createKeyboard("USB Keyboard", &error);
+        auto d = emu::uhid::UhidDevice::createKeyboard("USB Keyboard", &error);
         return plug(std::move(d), error);
     }
 
@@ -165,7 +165,7 @@ TEST_F(RealKernel, DialogCommandsReachTheChipAndNeverTheKeyboard) {
     Click(IDC_FACTORY_BUTTON);
     EXPECT_EQ(status(), "操作状态:恢复出厂设置成功!");
     EXPECT_EQ(chip.device->state().identity, ChipIdentity{});
-    EXPECT_EQ(chip.device->state().serial, bench::FACTORY_SERIAL_DEFAULTS);
+    EXPECT_EQ(chip.device->state().serial, emu::FACTORY_SERIAL_DEFAULTS);
 
     Click(IDC_OPEN_BUTTON);  // close
     OpenNode(keyboard.node);
@@ -244,10 +244,10 @@ class UsbChip : public RealKernel {
     }
 
     struct Attached {
-        std::unique_ptr<usbip::UsbipDevice> device;
+        std::unique_ptr<emu::usbip::UsbipDevice> device;
         std::string node;
     };
-    Attached& attach(std::unique_ptr<usbip::UsbipDevice> device, const std::string& error) {
+    Attached& attach(std::unique_ptr<emu::usbip::UsbipDevice> device, const std::string& error) {
         EXPECT_NE(device.get(), nullptr) << error;
         Attached a{std::move(device), {}};
         if (a.device) {
@@ -259,12 +259,12 @@ class UsbChip : public RealKernel {
     }
     Attached& attachChip(const ChipIdentity& identity = {}) {
         std::string error;
-        auto d = usbip::UsbipDevice::createChip(identity, &error);
+        auto d = emu::usbip::UsbipDevice::createChip(identity, &error);
         return attach(std::move(d), error);
     }
     Attached& attachKeyboard(const ChipIdentity& identity) {
         std::string error;
-        auto d = usbip::UsbipDevice::createKeyboard(identity, &error);
+        auto d = emu::usbip::UsbipDevice::createKeyboard(identity, &error);
         return attach(std::move(d), error);
     }
     // Waits, bounded, until udevd has handled every event so far.
@@ -295,7 +295,7 @@ class UsbChip : public RealKernel {
 
 TEST_F(UsbChip, ListedAndOpenedWithTheUsbDevicesVersionAndStringsAndWritten) {
     Attached& chip = attachChip();
-    attachKeyboard(usbip::UsbipDevice::KeyboardIdentity("USB Keyboard"));
+    attachKeyboard(emu::usbip::UsbipDevice::KeyboardIdentity("USB Keyboard"));
     StartOnSystem();
     const auto list = entries(IDC_DEVICE_COMBO);
     EXPECT_NE(std::find(list.begin(), list.end(), Upper(chip.node)), list.end());
@@ -345,7 +345,7 @@ TEST_F(UsbChip, AnIdentityWriteReenumeratesTheChipWhichKeepsItsAccessAndComesBac
 }
 
 TEST_F(UsbChip, UdevGrantsAccessByReportDescriptorNeverByIds) {
-    ChipIdentity impostor = usbip::UsbipDevice::KeyboardIdentity("Fake chip");
+    ChipIdentity impostor = emu::usbip::UsbipDevice::KeyboardIdentity("Fake chip");
     impostor.vid = ChipIdentity{}.vid;
     impostor.pid = ChipIdentity{}.pid;
     ChipIdentity rewritten;
@@ -356,7 +356,7 @@ TEST_F(UsbChip, UdevGrantsAccessByReportDescriptorNeverByIds) {
         bool access;
     } rows[] = {
         {attachChip(rewritten), true},
-        {attachKeyboard(usbip::UsbipDevice::KeyboardIdentity("USB Keyboard")), false},
+        {attachKeyboard(emu::usbip::UsbipDevice::KeyboardIdentity("USB Keyboard")), false},
         {attachKeyboard(impostor), false},
     };
     Settle();

@@ -1,6 +1,6 @@
 #include "ui/win32/Win32ConfigDialog.h"
 
-#include "device/hotplug/Win32NotificationSource.h"
+#include "device/hotplug/win32/NotificationSource.h"
 #include "ui/ControlIds.h"
 #include "ui/MessageTable.h"
 

@@ -1,0 +1,180 @@
+#include "device/linux/HidapiBus.h"
+
+#include <hidapi.h>
+
+#include <algorithm>
+#include <array>
+#include <iterator>
+
+#include "config/TextCodec.h"
+#include "device/ReportDescriptor.h"
+#include "device/linux/DescriptorFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace kx {
+
+namespace {
+
+constexpr std::uint16_t FALLBACK_REPORT_LENGTH = 64;
+constexpr std::size_t WIDE_STRING_UNITS = 256;  // the USB string descriptor limit is 126 chars
+
+std::u16string ToUtf16(const wchar_t* wide) {
+    if (wide == nullptr) {
+        return {};
+    }
+    std::array<char16_t, WIDE_STRING_UNITS> buffer{};
+    text::WideToUtf16(wide, buffer.data(), buffer.size());
+    return std::u16string(buffer.data());
+}
+
+// What the hidraw node at `path` declares, from the report descriptor sysfs keeps for it
+// (hidraw paths look like /dev/hidrawN); nullopt for any other path or a bad descriptor.
+std::optional<hid::DescriptorSummary> SummaryOf(const std::string& path) {
+    const std::string file = hid::DescriptorFileOf(path);
+    std::vector<std::uint8_t> bytes;
+    if (file.empty() || !hid::ReadDescriptorFile(file, bytes) || bytes.empty()) {
+        return std::nullopt;
+    }
+    return hid::SummarizeReportDescriptor(bytes);
+}
+
+class HidapiConnection : public HidConnection {
+  public:
+    HidapiConnection(hid_device* device, std::string path)
+        : device_(device), path_(std::move(path)) {}
+    ~HidapiConnection() override { hid_close(device_); }
+    HidapiConnection(const HidapiConnection&) = delete;
+    HidapiConnection& operator=(const HidapiConnection&) = delete;
+
+    bool attributes(std::uint16_t* vendorId, std::uint16_t* productId,
+                    std::uint16_t* releaseNumber) override {
+        const hid_device_info* info = hid_get_device_info(device_);
+        if (info == nullptr || vendorId == nullptr || productId == nullptr ||
+            releaseNumber == nullptr) {
+            return false;
+        }
+        *vendorId = info->vendor_id;
+        *productId = info->product_id;
+        *releaseNumber = info->release_number;
+        return true;
+    }
+
+    bool readString(HidString which, char16_t* buffer, std::size_t units) override {
+        if (buffer == nullptr || units == 0) {
+            return false;
+        }
+        buffer[0] = 0;
+        std::array<wchar_t, WIDE_STRING_UNITS> wide{};
+        int rc = -1;
+        switch (which) {
+            case HidString::Manufacturer:
+                rc = hid_get_manufacturer_string(device_, wide.data(), wide.size());
+                break;
+            case HidString::Product:
+                rc = hid_get_product_string(device_, wide.data(), wide.size());
+                break;
+            case HidString::SerialNumber:
+                rc = hid_get_serial_number_string(device_, wide.data(), wide.size());
+                break;
+        }
+        if (rc != 0) {
+            return false;
+        }
+        wide.back() = 0;
+        text::WideToUtf16(wide.data(), buffer, units);
+        return true;
+    }
+
+    // hidapi has no timeout for feature reports; the HID layer's own control-transfer
+    // timeout bounds them.
+    int sendFeatureReport(const std::uint8_t* data, std::size_t length, int) override {
+        if (data == nullptr || length == 0) {
+            return -1;
+        }
+        return hid_send_feature_report(device_, data, length);
+    }
+
+    int getFeatureReport(std::uint8_t* data, std::size_t length, int) override {
+        if (data == nullptr || length == 0) {
+            return -1;
+        }
+        const int n = hid_get_feature_report(device_, data, length);
+        return n < 0 ? -1 : std::min(n, static_cast<int>(length));
+    }
+
+    // The node stays this device's while it is open: its descriptor cannot change under us.
+    bool describe(std::vector<std::uint16_t>& usagePages, std::uint16_t& inputLength,
+                  std::uint16_t& outputLength) override {
+        const std::optional<hid::DescriptorSummary> summary = SummaryOf(path_);
+        if (!summary) {
+            return false;
+        }
+        usagePages = summary->usagePages;
+        inputLength = summary->lengths.input;
+        outputLength = summary->lengths.output;
+        return true;
+    }
+
+  private:
+    hid_device* device_;
+    std::string path_;
+};
+
+}  // namespace
+
+HidapiBus::HidapiBus() {
+    hid_init();
+}
+HidapiBus::~HidapiBus() {
+    hid_exit();
+}
+
+std::vector<HidDeviceInfo> HidapiBus::enumerate() {
+    std::vector<HidDeviceInfo> out;
+    hid_device_info* list = hid_enumerate(0, 0);
+    for (const hid_device_info* d = list; d != nullptr; d = d->next) {
+        if (d->path == nullptr) {
+            continue;
+        }
+        HidDeviceInfo info;
+        info.path = d->path;
+        info.vendorId = d->vendor_id;
+        info.productId = d->product_id;
+        info.releaseNumber = d->release_number;
+        info.usagePage = d->usage_page;
+        info.usage = d->usage;
+        const auto summary = SummaryOf(info.path);
+        info.inputReportLength = summary ? summary->lengths.input : FALLBACK_REPORT_LENGTH;
+        info.outputReportLength = summary ? summary->lengths.output : FALLBACK_REPORT_LENGTH;
+        info.manufacturer = ToUtf16(d->manufacturer_string);
+        info.product = ToUtf16(d->product_string);
+        info.serialNumber = ToUtf16(d->serial_number);
+        out.push_back(std::move(info));
+    }
+    hid_free_enumeration(list);
+    return out;
+}
+
+std::unique_ptr<HidConnection> HidapiBus::open(const std::string& path) {
+    hid_device* device = hid_open_path(path.c_str());
+    if (device == nullptr) {
+        return nullptr;
+    }
+    return std::make_unique<HidapiConnection>(device, path);
+}
+
+bool HidapiBus::canOpenReadWrite(const char* path) {
+    if (path == nullptr) {
+        return false;
+    }
+    const int fd = ::open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+}  // namespace kx
