@@ -3,8 +3,10 @@
 // write nothing).
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "CliRig.h"
+#include "CliRuns.h"
 #include "cli/Commands.h"
 #include "config/TextCodec.h"
 
@@ -246,6 +248,43 @@ TEST_F(Cli, WithoutTheExtensionWritesAreRefusedAndShowSaysSo) {
     EXPECT_TRUE(r.json()["device"]["kx4701"].is_null());
     r = run({"list"});  // every device the library lists counts, unmarked
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4);
+}
+
+// The bench as a transport of the table of runs, its chip enumerating again after an
+// identity write or a reset as on the USB bus: its first read-back fails at the old path.
+class BenchTransport final : public runs::Transport {
+  public:
+    BenchTransport() {
+        rig_.bench().faults(chip_).reenumerates = true;
+        rig_.devices_.reappearWait = std::chrono::seconds(10);  // back before the first look
+        rig_.devices_.reappearPoll = std::chrono::milliseconds(1);
+    }
+    std::string chip() override { return rig_.bench().device(chip_)->path; }
+    std::string keyboard() override { return rig_.bench().device(keyboard_)->path; }
+    std::string missing() override { return "vbench://none"; }
+    void setFault(runs::Fault fault) override {
+        bench::Faults& f = rig_.bench().faults(chip_);
+        f.refuseCommands = fault == runs::Fault::Refuse;
+        f.forgetWrites = fault == runs::Fault::Forget;
+    }
+    runs::Outcome run(const std::vector<std::string>& args) override {
+        const CliRig::Result r = rig_.run(args);
+        return {r.code, r.out, r.err};
+    }
+
+  private:
+    CliRig rig_;
+    int chip_ = rig_.bench().plugChip();
+    int keyboard_ = rig_.bench().plugPlainHid();
+};
+
+TEST(CliRuns, EveryCommandTellsItsOutcomeOnceOverTheBench) {
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("kx4701-runs-" + std::to_string(::getpid()));
+    BenchTransport bench;
+    runs::RunTheTable(bench, folder);
+    EXPECT_NE(bench.chip(), "vbench://kx4701/1") << "the writes made the chip enumerate again";
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace
