@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,7 +20,6 @@ namespace kx::cli::runs {
 enum class Fault { None, Refuse, Forget };
 
 struct Run {
-    const char* what;
     // {chip}, {keyboard}, {missing}: the transport's paths now; {profile}, {bad-profile}.
     std::vector<std::string> args;
     Fault fault;
@@ -29,34 +29,28 @@ struct Run {
 // Over one chip (which may enumerate again after an identity write or a reset) and one
 // keyboard; every run also goes with --json.
 inline const std::vector<Run> RUNS = {
-    {"list", {"list"}, Fault::None, 0},
-    {"list every HID device", {"list", "--all-hid"}, Fault::None, 0},
-    {"show", {"show", "{chip}"}, Fault::None, 0},
-    {"show nothing", {"show", "{missing}"}, Fault::None, 4},
-    {"show a keyboard", {"show", "{keyboard}"}, Fault::None, 1},
-    {"set-serial", {"set-serial", "{chip}", "--baud", "115200"}, Fault::None, 0},
-    {"set-serial, dry run",
-     {"set-serial", "--index", "0", "--stop-bits", "2", "--dry-run"},
-     Fault::None,
-     0},
-    {"set-serial refused", {"set-serial", "{chip}", "--baud", "4800"}, Fault::Refuse, 1},
-    {"set-serial forgotten", {"set-serial", "{chip}", "--baud", "4800"}, Fault::Forget, 3},
-    {"set-serial to a keyboard", {"set-serial", "{keyboard}", "--baud", "9600"}, Fault::None, 1},
-    {"set-serial, bad value", {"set-serial", "{chip}", "--baud", "9601"}, Fault::None, 2},
-    {"set-identity, Chinese texts",
-     {"set-identity", "{chip}", "--manufacturer", "厂商", "--product", "第二次"},
-     Fault::None,
-     0},
-    {"set-identity of every chip", {"set-identity", "--all", "--pid", "0002"}, Fault::None, 0},
-    {"set-identity refused", {"set-identity", "{chip}", "--serial", "S-2"}, Fault::Refuse, 1},
-    {"set-identity of nothing", {"set-identity", "{missing}", "--vid", "1234"}, Fault::None, 4},
-    {"reset", {"reset", "{chip}"}, Fault::None, 0},
-    {"reset, dry run", {"reset", "--index", "0", "--dry-run"}, Fault::None, 0},
-    {"reset refused", {"reset", "{chip}"}, Fault::Refuse, 1},
-    {"provision", {"provision", "{profile}"}, Fault::None, 0},
-    {"provision, dry run", {"provision", "{profile}", "--rewrite", "--dry-run"}, Fault::None, 0},
-    {"provision refused", {"provision", "{profile}", "--rewrite"}, Fault::Refuse, 1},
-    {"provision, bad profile", {"provision", "{bad-profile}"}, Fault::None, 2},
+    {{"list"}, Fault::None, 0},
+    {{"list", "--all-hid"}, Fault::None, 0},
+    {{"show", "{chip}"}, Fault::None, 0},
+    {{"show", "{missing}"}, Fault::None, 4},
+    {{"show", "{keyboard}"}, Fault::None, 1},
+    {{"set-serial", "{chip}", "--baud", "115200"}, Fault::None, 0},
+    {{"set-serial", "--index", "0", "--stop-bits", "2", "--dry-run"}, Fault::None, 0},
+    {{"set-serial", "{chip}", "--baud", "4800"}, Fault::Refuse, 1},
+    {{"set-serial", "{chip}", "--baud", "4800"}, Fault::Forget, 3},
+    {{"set-serial", "{keyboard}", "--baud", "9600"}, Fault::None, 1},
+    {{"set-serial", "{chip}", "--baud", "9601"}, Fault::None, 2},
+    {{"set-identity", "{chip}", "--manufacturer", "厂商", "--product", "第二次"}, Fault::None, 0},
+    {{"set-identity", "--all", "--pid", "0002"}, Fault::None, 0},
+    {{"set-identity", "{chip}", "--serial", "S-2"}, Fault::Refuse, 1},
+    {{"set-identity", "{missing}", "--vid", "1234"}, Fault::None, 4},
+    {{"reset", "{chip}"}, Fault::None, 0},
+    {{"reset", "--index", "0", "--dry-run"}, Fault::None, 0},
+    {{"reset", "{chip}"}, Fault::Refuse, 1},
+    {{"provision", "{profile}"}, Fault::None, 0},
+    {{"provision", "{profile}", "--rewrite", "--dry-run"}, Fault::None, 0},
+    {{"provision", "{profile}", "--rewrite"}, Fault::Refuse, 1},
+    {{"provision", "{bad-profile}"}, Fault::None, 2},
 };
 
 // How a run ended and what it printed.
@@ -68,55 +62,39 @@ struct Outcome {
 // The manual's rules for any run of `command` (with --json when `json`).
 inline ::testing::AssertionResult MeetsTheRules(const std::string& command, bool json,
                                                 const Outcome& r) {
-    std::vector<std::string> broken;
-    std::vector<std::string> errors;
+    std::vector<std::string> broken, errors;
+    const auto rule = [&](bool holds, const std::string& what) {
+        if (!holds) {
+            broken.push_back(what);
+        }
+    };
     std::istringstream lines(r.err);
     for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("kx4701: note: ", 0) == 0) {
-            continue;
+        if (line.rfind("kx4701: note: ", 0) != 0) {
+            rule(std::find(errors.begin(), errors.end(), line) == errors.end(), "twice: " + line);
+            errors.push_back(line);
         }
-        if (std::find(errors.begin(), errors.end(), line) != errors.end()) {
-            broken.push_back("told twice: " + line);
-        }
-        errors.push_back(line);
     }
-    if (r.status == 0 && !errors.empty()) {
-        broken.push_back("exit 0 with an error on standard error");
-    }
-    if (r.status != 0 && errors.empty()) {
-        broken.push_back("failed without an error on standard error");
-    }
+    rule(r.status != 0 || errors.empty(), "exit 0 with an error on standard error");
+    rule(r.status == 0 || !errors.empty(), "failed without an error on standard error");
     if (json) {
-        nlohmann::json doc;
-        try {
-            doc = nlohmann::json::parse(r.out);
-        } catch (const nlohmann::json::exception& e) {
-            broken.push_back(std::string("not one JSON document: ") + e.what());
-        }
+        const nlohmann::json parsed = nlohmann::json::parse(r.out, nullptr, false);
+        rule(parsed.is_object(), "not one JSON document");
+        const nlohmann::json doc = parsed.is_object() ? parsed : nlohmann::json::object();
         const bool ok = r.status == 0;
-        if (!doc.is_object()) {
-            doc = nlohmann::json::object();
-        }
-        if (doc.value("schema", 0) != 1 || doc.value("command", "") != command) {
-            broken.push_back("no schema 1 head for " + command);
-        }
-        if (doc.value("ok", !ok) != ok || doc.value("exit_code", -1) != r.status) {
-            broken.push_back("ok or exit_code disagree with the exit status");
-        }
-        if (doc.contains("error") == ok) {
-            broken.push_back(ok ? "an error beside ok" : "no error beside a failure");
-        }
-        if (doc.contains("error") &&
-            std::find(errors.begin(), errors.end(), "kx4701: " + doc.value("error", "")) ==
-                errors.end()) {
-            broken.push_back("the document's error is not the one told");
-        }
-        for (const char* list : {"results", "chips"}) {
+        const std::string error = "kx4701: " + doc.value("error", "");
+        rule(doc.value("schema", 0) == 1 && doc.value("command", "") == command, "no head");
+        rule(doc.value("ok", !ok) == ok && doc.value("exit_code", -1) == r.status,
+             "ok or exit_code disagree with the exit status");
+        rule(doc.contains("error") != ok, ok ? "an error beside ok" : "no error beside a failure");
+        rule(!doc.contains("error") ||
+                 std::find(errors.begin(), errors.end(), error) != errors.end(),
+             "the document's error is not the one told");
+        for (const std::string list : {"results", "chips"}) {
             for (const auto& entry : doc.value(list, nlohmann::json::array())) {
                 const std::string result = entry.value("result", "");
-                if (entry.contains("error") != (result == "failed" || result == "mismatch")) {
-                    broken.push_back(std::string(list) + ": an error beside \"" + result + "\"");
-                }
+                rule(entry.contains("error") == (result == "failed" || result == "mismatch"),
+                     list + ": an error beside \"" + result + "\"");
             }
         }
     }
@@ -131,18 +109,15 @@ inline ::testing::AssertionResult MeetsTheRules(const std::string& command, bool
 }
 
 // One transport's chip and keyboard, and a run of kx4701 over them.
-class Transport {
-  public:
-    virtual ~Transport() = default;
-    virtual std::string chip() = 0;  // where the chip is now
-    virtual std::string keyboard() = 0;
-    virtual std::string missing() = 0;  // a path no device has
-    virtual void setFault(Fault fault) = 0;
-    virtual Outcome run(const std::vector<std::string>& args) = 0;
+struct Transport {
+    std::function<std::string()> chip, keyboard;  // where each is now
+    std::string missing;                          // a path no device has
+    std::function<void(Fault)> setFault;
+    std::function<Outcome(const std::vector<std::string>&)> run;
 };
 
 // Every run of the table, with and without --json, each checked against the rules.
-inline void RunTheTable(Transport& t, const std::filesystem::path& folder) {
+inline void RunTheTable(const Transport& t, const std::filesystem::path& folder) {
     std::filesystem::create_directories(folder);
     std::ofstream(folder / "p.toml") << "[serial]\nbaud = 57600\n[identity]\nproduct = "
                                         "\"转换器\"\nserial = \"P-{counter:04}\"\n";
@@ -150,18 +125,21 @@ inline void RunTheTable(Transport& t, const std::filesystem::path& folder) {
     for (const Run& run : RUNS) {
         for (const bool json : {false, true}) {
             std::vector<std::string> args;
+            std::string line = "kx4701";
             for (const std::string& a : run.args) {
                 args.push_back(a == "{chip}"          ? t.chip()
                                : a == "{keyboard}"    ? t.keyboard()
-                               : a == "{missing}"     ? t.missing()
+                               : a == "{missing}"     ? t.missing
                                : a == "{profile}"     ? (folder / "p.toml").string()
                                : a == "{bad-profile}" ? (folder / "bad.toml").string()
                                                       : a);
+                line += " " + args.back();
             }
             if (json) {
                 args.emplace_back("--json");
             }
-            SCOPED_TRACE(std::string(run.what) + (json ? ", --json" : ""));
+            SCOPED_TRACE(line + (json ? " --json" : "") + ", chip fault " +
+                         std::to_string(static_cast<int>(run.fault)));
             t.setFault(run.fault);
             const Outcome r = t.run(args);
             t.setFault(Fault::None);
