@@ -33,7 +33,8 @@ struct Output {
 
 // A command that fails before it acts on any device: the error's line on `err` and, under
 // --json, the document that carries it. Returns `code`.
-int FailCommand(Output& o, const std::string& command, int code, const std::string& error);
+[[nodiscard]] int FailCommand(Output& o, const std::string& command, int code,
+                              const std::string& error);
 
 int ListCommand(Devices& devices, bool allHid, Output& o);
 int ShowCommand(Devices& devices, const DeviceSelector& selector, Output& o);
