@@ -162,8 +162,7 @@ int RunCli(const std::vector<std::string>& args, Devices& devices, std::ostream&
     const bool writes = !list->parsed() && !show->parsed();
     const std::string nothing = writes ? "; nothing was written" : "";
     auto usage = [&](const std::string& what) {
-        err << "kx4701: " << what << nothing << "\n";
-        return EXIT_USAGE;
+        return FailCommand(o, named, EXIT_USAGE, what + nothing);
     };
 
     if (list->parsed()) {

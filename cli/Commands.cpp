@@ -41,12 +41,6 @@ int Finish(Output& o, Json doc, int code, const std::vector<std::string>& errors
     return code;
 }
 
-int Fail(Output& o, const char* command, int code, const std::string& error) {
-    Json doc;
-    doc["command"] = command;
-    return Finish(o, std::move(doc), code, {error});
-}
-
 // The worse of two outcomes: a failure outranks a mismatch, which outranks success.
 int Worse(int a, int b) {
     const auto rank = [](int c) { return c == EXIT_FAILED ? 2 : c == EXIT_MISMATCH ? 1 : 0; };
@@ -61,25 +55,25 @@ using WriteStep =
 int RunWrite(Devices& devices, const char* command, const DeviceSelector& selector, bool dryRun,
              Output& o, const WriteStep& step) {
     if (devices.extension == nullptr) {
-        return Fail(o, command, EXIT_UNSUPPORTED,
-                    "the loaded KX4701DLL.DLL cannot read a chip's stored settings, so the "
-                    "write could not be checked; nothing was written");
+        return FailCommand(o, command, EXIT_UNSUPPORTED,
+                           "the loaded KX4701DLL.DLL cannot read a chip's stored settings, so the "
+                           "write could not be checked; nothing was written");
     }
     const std::vector<DeviceRecord> inventory = TakeInventory(devices, selector.path);
     const Selection chosen = SelectDevices(inventory, selector);
     if (!chosen.error.empty()) {
-        return Fail(o, command, EXIT_NO_DEVICE, chosen.error + "; nothing was written");
+        return FailCommand(o, command, EXIT_NO_DEVICE, chosen.error + "; nothing was written");
     }
     for (const DeviceRecord& r : chosen.devices) {
         if (r.device == nullptr) {
-            return Fail(o, command, EXIT_FAILED,
-                        r.displayPath + " cannot be opened now; nothing was written");
+            return FailCommand(o, command, EXIT_FAILED,
+                               r.displayPath + " cannot be opened now; nothing was written");
         }
         if (r.kind != ChipKind::Chip) {
-            return Fail(o, command, EXIT_FAILED,
-                        r.displayPath +
-                            " is not a KX4701 chip (it did not identify as one); "
-                            "nothing was written");
+            return FailCommand(o, command, EXIT_FAILED,
+                               r.displayPath +
+                                   " is not a KX4701 chip (it did not identify as one); "
+                                   "nothing was written");
         }
     }
     Json doc;
@@ -108,6 +102,12 @@ int RunWrite(Devices& devices, const char* command, const DeviceSelector& select
 
 }  // namespace
 
+int FailCommand(Output& o, const std::string& command, int code, const std::string& error) {
+    Json doc;
+    doc["command"] = command;
+    return Finish(o, std::move(doc), code, {error});
+}
+
 int ListCommand(Devices& devices, bool allHid, Output& o) {
     const std::vector<DeviceRecord> inventory = TakeInventory(devices);
     Json doc;
@@ -130,8 +130,9 @@ int ListCommand(Devices& devices, bool allHid, Output& o) {
         }
     }
     if (!o.json && doc["devices"].empty()) {
-        o.err << "kx4701: no " << (allHid ? "HID device" : "KX4701 chip") << " can be opened now"
-              << (allHid ? "" : " (--all-hid lists every HID device)") << "\n";
+        o.err << "kx4701: note: no " << (allHid ? "HID device" : "KX4701 chip")
+              << " can be opened now" << (allHid ? "" : " (--all-hid lists every HID device)")
+              << "\n";
     }
     return Finish(o, std::move(doc), EXIT_DONE, {});
 }
@@ -140,7 +141,7 @@ int ShowCommand(Devices& devices, const DeviceSelector& selector, Output& o) {
     const std::vector<DeviceRecord> inventory = TakeInventory(devices, selector.path);
     const Selection chosen = SelectDevices(inventory, selector);
     if (!chosen.error.empty()) {
-        return Fail(o, "show", EXIT_NO_DEVICE, chosen.error);
+        return FailCommand(o, "show", EXIT_NO_DEVICE, chosen.error);
     }
     const DeviceRecord& r = chosen.devices.front();
     Json doc;

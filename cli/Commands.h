@@ -1,8 +1,9 @@
 #pragma once
 // The command-line tool's commands, as functions over a device stack: the options come in
 // already checked (cli/Values.h), the result goes out as short English text or one JSON
-// document (docs of the schema: cli/kx4701.1.scd), errors as one line each on `err`.
-// Each returns the process's exit code.
+// document (docs of the schema: cli/kx4701.1.scd), errors as one line each on `err`, and
+// only when the command fails: a run that exits 0 writes no error (a note, "kx4701: note:",
+// at most). Each returns the process's exit code.
 
 #include <cstdint>
 #include <optional>
@@ -29,6 +30,11 @@ struct Output {
     std::ostream& err;
     bool json = false;
 };
+
+// A command that fails before it acts on any device: the error's line on `err` and, under
+// --json, the document that carries it. Returns `code`.
+[[nodiscard]] int FailCommand(Output& o, const std::string& command, int code,
+                              const std::string& error);
 
 int ListCommand(Devices& devices, bool allHid, Output& o);
 int ShowCommand(Devices& devices, const DeviceSelector& selector, Output& o);

@@ -116,7 +116,8 @@ bool ReadBackIdentity(Devices& devices, OpenDevice& device, const DeviceRecord& 
     if (device.readIdentity(after)) {
         return true;
     }
-    error = device.error();
+    // Told only if the chip does not come back: a chip that left for a new node fails here.
+    const std::string atOldNode = device.error();
     std::optional<std::pair<std::string, StoredIdentity>> other;
     const auto deadline = std::chrono::steady_clock::now() + devices.reappearWait;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -155,8 +156,8 @@ bool ReadBackIdentity(Devices& devices, OpenDevice& device, const DeviceRecord& 
         after = other->second;
         return true;
     }
-    error += "; the chip did not come back within " +
-             std::to_string(devices.reappearWait.count() / 1000) + " s to be checked";
+    error = atOldNode + "; the chip did not come back within " +
+            std::to_string(devices.reappearWait.count() / 1000) + " s to be checked";
     return false;
 }
 

@@ -147,7 +147,7 @@ class OpenDevice {
 // not in `pathsBefore`, and reads it there. `where` gets the library's path it was read at.
 // A chip holding something other than `expected` is returned only when nothing better came
 // by the deadline, so the caller can report the mismatch. False with `error` when no chip
-// could be read.
+// could be read; `error` is left alone on success.
 bool ReadBackIdentity(Devices& devices, OpenDevice& device, const DeviceRecord& record,
                       const std::vector<std::string>& pathsBefore, const StoredIdentity& expected,
                       StoredIdentity& after, std::string& where, std::string& error);

@@ -79,6 +79,7 @@ class ProvisionRun {
     std::set<std::string> written_;     // serials this run wrote: such a chip is its own, back
     std::int64_t done_ = 0, skipped_ = 0, failed_ = 0, mismatched_ = 0, tried_ = 0;
     std::string fatal_;
+    std::string firstFailure_;  // the first chip's failure, as its line said it
     Json chips_ = Json::array();
 };
 
@@ -152,7 +153,11 @@ void ProvisionRun::finish(Json entry, Json timing, const char* result, const std
     entry["result"] = result;
     if (!error.empty()) {
         entry["error"] = error;
-        o_.err << "kx4701: " << entry["path"].get<std::string>() << ": " << error << "\n";
+        const std::string line = entry["path"].get<std::string>() + ": " + error;
+        o_.err << "kx4701: " << line << "\n";
+        if (firstFailure_.empty()) {
+            firstFailure_ = line;
+        }
     }
     const Clock::time_point logged = Clock::now();
     if (log_) {
@@ -298,8 +303,7 @@ int ProvisionRun::execute() {
     std::string error;
     int code = EXIT_DONE;
     if (!open(error, code)) {
-        o_.err << "kx4701: " << error << "; nothing was written\n";
-        return code;
+        return FailCommand(o_, "provision", code, error + "; nothing was written");
     }
     WakeSink sink;
     bool registered = false;
@@ -313,8 +317,8 @@ int ProvisionRun::execute() {
         registered = devices_.notifications->registerDeviceNotification(
             &sink, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
         if (!registered) {
-            o_.err << "kx4701: cannot watch for chips being plugged; nothing was written\n";
-            return EXIT_FAILED;
+            return FailCommand(o_, "provision", EXIT_FAILED,
+                               "cannot watch for chips being plugged; nothing was written");
         }
     }
     scan();
@@ -336,8 +340,8 @@ int ProvisionRun::execute() {
         doc["command"] = "provision";
         doc["ok"] = code == EXIT_DONE;
         doc["exit_code"] = code;
-        if (!fatal_.empty()) {
-            doc["error"] = fatal_;
+        if (code != EXIT_DONE) {
+            doc["error"] = fatal_.empty() ? firstFailure_ : fatal_;
         }
         doc["dry_run"] = options_.dryRun;
         doc["state"] = statePath_;
@@ -389,10 +393,10 @@ int ProvisionCommand(Devices& devices, const ProvisionOptions& options, Output& 
     std::string error;
     const std::optional<std::string> text = ReadWholeFile(options.profile, error);
     if (!text) {
-        o.err << "kx4701: cannot read the profile "
-              << (error.empty() ? options.profile + ": no such file" : error)
-              << "; nothing was written\n";
-        return EXIT_USAGE;
+        return FailCommand(o, "provision", EXIT_USAGE,
+                           "cannot read the profile " +
+                               (error.empty() ? options.profile + ": no such file" : error) +
+                               "; nothing was written");
     }
     std::vector<std::string> errors;
     std::optional<Profile> profile = ParseProfile(*text, options.profile, errors);
@@ -400,19 +404,20 @@ int ProvisionCommand(Devices& devices, const ProvisionOptions& options, Output& 
         for (const std::string& e : errors) {
             o.err << "kx4701: " << e << "\n";
         }
-        o.err << "kx4701: " << options.profile << " has " << errors.size()
-              << (errors.size() == 1 ? " error" : " errors") << "; nothing was written\n";
-        return EXIT_USAGE;
+        return FailCommand(o, "provision", EXIT_USAGE,
+                           options.profile + " has " + std::to_string(errors.size()) +
+                               (errors.size() == 1 ? " error" : " errors") +
+                               "; nothing was written");
     }
     if (devices.extension == nullptr) {
-        o.err << "kx4701: the loaded KX4701DLL.DLL cannot read a chip's stored settings, so "
-                 "provisioning could not check its writes; nothing was written\n";
-        return EXIT_UNSUPPORTED;
+        return FailCommand(o, "provision", EXIT_UNSUPPORTED,
+                           "the loaded KX4701DLL.DLL cannot read a chip's stored settings, so "
+                           "provisioning could not check its writes; nothing was written");
     }
     if (options.watch && (!devices.wait || devices.notifications == nullptr)) {
-        o.err << "kx4701: --watch needs a hot-plug source, which this build lacks; nothing "
-                 "was written\n";
-        return EXIT_UNSUPPORTED;
+        return FailCommand(o, "provision", EXIT_UNSUPPORTED,
+                           "--watch needs a hot-plug source, which this build lacks; nothing "
+                           "was written");
     }
     ProvisionRun run(devices, options, o, std::move(*profile));
     return run.execute();

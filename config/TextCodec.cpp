@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cwchar>
 
 #include "config/Cp936Backend.h"
 #include "config/Utf8.h"
@@ -215,41 +214,6 @@ std::size_t Utf16PrefixLength(std::u16string_view utf16, std::size_t maxUnits) {
 bool IsAnsiEncodable(char32_t cp) {
     char bytes[2];
     return Cp936::ForThisThread().encode(cp, bytes) != 0;
-}
-
-void WideToUtf16(const wchar_t* src, char16_t* dst, std::size_t units) {
-    if (dst == nullptr || units == 0) {
-        return;
-    }
-    std::size_t written = 0;
-    if (src != nullptr) {
-        const std::size_t room = units - 1;  // keep one unit for the terminator
-        if constexpr (sizeof(wchar_t) == 2) {
-            const std::u16string_view units16(reinterpret_cast<const char16_t*>(src),
-                                              std::wcslen(src));
-            written = Utf16PrefixLength(units16, room);
-            std::copy_n(units16.begin(), written, dst);
-        } else {
-            for (std::size_t i = 0; src[i] != 0; ++i) {
-                char32_t cp = static_cast<char32_t>(src[i]);
-                if (!IsScalar(cp)) {
-                    cp = REPLACEMENT;
-                }
-                const std::size_t need = cp < 0x10000 ? 1 : 2;
-                if (written + need > room) {
-                    break;  // text after a dropped pair would be out of place: stop here
-                }
-                if (need == 1) {
-                    dst[written++] = static_cast<char16_t>(cp);
-                } else {
-                    cp -= 0x10000;
-                    dst[written++] = static_cast<char16_t>(0xD800 + (cp >> 10));
-                    dst[written++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-                }
-            }
-        }
-    }
-    dst[written] = 0;
 }
 
 }  // namespace kx::text

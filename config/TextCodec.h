@@ -56,9 +56,4 @@ inline constexpr std::size_t ANSI_CONVERSION_BUFFER = 128;
 // True if the one code point `cp` has a CP936 encoding.
 [[nodiscard]] bool IsAnsiEncodable(char32_t cp);
 
-// Bounded copy of a wide string from the platform (wchar_t is UTF-32 on Linux, UTF-16 on
-// Windows) into a UTF-16 buffer of `units` units, always terminated when units > 0.
-// Characters outside the BMP become surrogate pairs; a pair that does not fit is dropped.
-void WideToUtf16(const wchar_t* src, char16_t* dst, std::size_t units);
-
 }  // namespace kx::text

@@ -24,11 +24,21 @@ void CopyBounded(const std::u16string& text, char16_t* buffer, std::size_t units
     buffer[n] = 0;
 }
 
+// The final OK reply to a command after which a USB chip enumerates again.
+bool AppliesIdentity(const std::uint8_t* data, int length) {
+    const protocol::ReplyResult r = protocol::DecodeReply(data, static_cast<std::size_t>(length));
+    const auto cmd = static_cast<protocol::Command>(r.reply.cmd);
+    return r.ok() && r.reply.status == protocol::Status::Ok &&
+           (cmd == protocol::Command::CfgCommit || cmd == protocol::Command::FactoryReset);
+}
+
 }  // namespace
 
 struct VirtualBench::Device {
     int id = 0;
     std::string path;
+    std::string firstPath;
+    int reenumerations = 0;
     bool plugged = true;
     bool held = false;
     unsigned generation = 0;  // bumped on every replug so old connections stay dead
@@ -147,6 +157,10 @@ class VirtualBench::Connection : public HidConnection {
             return -1;
         }
         const int n = d->chip->reply(data, length);
+        if (d->faults.reenumerates && AppliesIdentity(data, n)) {
+            bench_.reenumerate(*d);
+            return n;
+        }
         if (d->faults.malformedReplies) {
             // Alternate a foreign report id with a frame cut inside its header.
             if (d->malformedCount++ % 2 == 0) {
@@ -203,6 +217,7 @@ int VirtualBench::plug(std::string_view defaultPrefix, std::string path,
     auto d = std::make_unique<Device>();
     d->id = id;
     d->path = std::move(path);
+    d->firstPath = d->path;
     build(*d);
     plugged_.emplace(d->path, d.get());
     devices_.emplace(id, std::move(d));
@@ -355,6 +370,12 @@ bool VirtualBench::exchangeAllowed(Device& d) {
         --left;
     }
     return true;
+}
+
+void VirtualBench::reenumerate(Device& d) {
+    unplug(d.id);
+    d.path = d.firstPath + "." + std::to_string(++d.reenumerations);
+    replug(d.id);
 }
 
 void VirtualBench::broadcast(std::uint32_t event) {

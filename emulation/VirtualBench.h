@@ -36,6 +36,9 @@ struct Faults {
                                     // must end the command
     int busyPolls = 0;              // chip answers BUSY this many times before each reply
     bool forgetWrites = false;      // chip answers writes OK and stores nothing
+    bool reenumerates = false;      // as on the USB bus: once the host has the reply to an
+                                    // identity commit or a factory reset, the chip leaves and
+                                    // comes back at once under a new path ("<path>.<n>")
 };
 
 struct DeviceSnapshot {
@@ -107,6 +110,7 @@ class VirtualBench : public HidBus, public DeviceNotificationSource {
              const std::function<void(Device&)>& build);
     // Counts one report against the vanish fault; false (device gone) when it fires.
     bool exchangeAllowed(Device& d);
+    void reenumerate(Device& d);
     void broadcast(std::uint32_t event);
     void changed();
     DeviceSnapshot snapshot(const Device& d) const;

@@ -9,8 +9,7 @@
 
 namespace kx::hid {
 
-bool ReadDescriptorFile(const std::string& file, std::vector<std::uint8_t>& out,
-                        std::string* error) {
+bool ReadSysfsFile(const std::string& file, std::vector<std::uint8_t>& out, std::string* error) {
     out.clear();
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     struct stat st {};
@@ -45,13 +44,18 @@ bool ReadDescriptorFile(const std::string& file, std::vector<std::uint8_t>& out,
     return ok;
 }
 
-std::string DescriptorFileOf(const std::string& devnode) {
+std::string HidrawSysfsDir(const std::string& devnode, const std::string& sysfs) {
     const auto slash = devnode.rfind('/');
     const std::string node = slash == std::string::npos ? devnode : devnode.substr(slash + 1);
     if (node.rfind("hidraw", 0) != 0 || node.find_first_of("/.") != std::string::npos) {
         return {};
     }
-    return "/sys/class/hidraw/" + node + "/device/report_descriptor";
+    return sysfs + "/class/hidraw/" + node;
+}
+
+std::string DescriptorFileOf(const std::string& devnode) {
+    const std::string dir = HidrawSysfsDir(devnode);
+    return dir.empty() ? dir : dir + "/device/report_descriptor";
 }
 
 }  // namespace kx::hid

@@ -1,7 +1,8 @@
 #pragma once
-// A HID report descriptor from a file, as sysfs keeps one for every hidraw node
-// (/sys/class/hidraw/hidrawN/device/report_descriptor). Linux only. Reads a regular file
-// only (never blocks on a device or a pipe) and at most HID_MAX_DESCRIPTOR_SIZE bytes.
+// Files sysfs keeps for a hidraw node: its report descriptor
+// (/sys/class/hidraw/hidrawN/device/report_descriptor) and its attributes. Linux only. Reads a
+// regular file only (never blocks on a device or a pipe) and at most 4096 bytes, the most a
+// report descriptor (HID_MAX_DESCRIPTOR_SIZE) or an attribute (a page) can hold.
 
 #include <cstdint>
 #include <string>
@@ -13,8 +14,13 @@ inline constexpr std::size_t MAX_DESCRIPTOR_BYTES = 4096;  // the kernel's HID_M
 
 // The file's bytes in `out`; false with the reason in `error` (if given) when it cannot be
 // read or is no regular file.
-bool ReadDescriptorFile(const std::string& file, std::vector<std::uint8_t>& out,
-                        std::string* error = nullptr);
+bool ReadSysfsFile(const std::string& file, std::vector<std::uint8_t>& out,
+                   std::string* error = nullptr);
+
+// The folder of the hidraw node at `devnode` (/dev/hidrawN) under the sysfs mounted at
+// `sysfs`: <sysfs>/class/hidraw/hidrawN; empty for any other path.
+[[nodiscard]] std::string HidrawSysfsDir(const std::string& devnode,
+                                         const std::string& sysfs = "/sys");
 
 // The descriptor file of the hidraw node at `devnode` (/dev/hidrawN); empty for any other path.
 [[nodiscard]] std::string DescriptorFileOf(const std::string& devnode);

@@ -3,12 +3,12 @@
 #include <hidapi.h>
 
 #include <algorithm>
-#include <array>
-#include <iterator>
+#include <optional>
 
 #include "config/TextCodec.h"
 #include "device/ReportDescriptor.h"
 #include "device/linux/DescriptorFile.h"
+#include "device/linux/DeviceStrings.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,23 +18,13 @@ namespace kx {
 namespace {
 
 constexpr std::uint16_t FALLBACK_REPORT_LENGTH = 64;
-constexpr std::size_t WIDE_STRING_UNITS = 256;  // the USB string descriptor limit is 126 chars
-
-std::u16string ToUtf16(const wchar_t* wide) {
-    if (wide == nullptr) {
-        return {};
-    }
-    std::array<char16_t, WIDE_STRING_UNITS> buffer{};
-    text::WideToUtf16(wide, buffer.data(), buffer.size());
-    return std::u16string(buffer.data());
-}
 
 // What the hidraw node at `path` declares, from the report descriptor sysfs keeps for it
 // (hidraw paths look like /dev/hidrawN); nullopt for any other path or a bad descriptor.
 std::optional<hid::DescriptorSummary> SummaryOf(const std::string& path) {
     const std::string file = hid::DescriptorFileOf(path);
     std::vector<std::uint8_t> bytes;
-    if (file.empty() || !hid::ReadDescriptorFile(file, bytes) || bytes.empty()) {
+    if (file.empty() || !hid::ReadSysfsFile(file, bytes) || bytes.empty()) {
         return std::nullopt;
     }
     return hid::SummarizeReportDescriptor(bytes);
@@ -61,29 +51,26 @@ class HidapiConnection : public HidConnection {
         return true;
     }
 
+    // hidapi turns the strings into wide ones through the process's C locale, which reads
+    // nothing beyond ASCII in the C locale: they come from sysfs instead. Read once, at the
+    // first call, as hidapi does; a node that has gone by then has none.
     bool readString(HidString which, char16_t* buffer, std::size_t units) override {
         if (buffer == nullptr || units == 0) {
             return false;
         }
         buffer[0] = 0;
-        std::array<wchar_t, WIDE_STRING_UNITS> wide{};
-        int rc = -1;
-        switch (which) {
-            case HidString::Manufacturer:
-                rc = hid_get_manufacturer_string(device_, wide.data(), wide.size());
-                break;
-            case HidString::Product:
-                rc = hid_get_product_string(device_, wide.data(), wide.size());
-                break;
-            case HidString::SerialNumber:
-                rc = hid_get_serial_number_string(device_, wide.data(), wide.size());
-                break;
+        if (!strings_) {
+            strings_ = hid::ReadDeviceStrings(path_);
         }
-        if (rc != 0) {
+        if (!strings_) {
             return false;
         }
-        wide.back() = 0;
-        text::WideToUtf16(wide.data(), buffer, units);
+        const std::u16string& text = which == HidString::Manufacturer ? strings_->manufacturer
+                                     : which == HidString::Product    ? strings_->product
+                                                                      : strings_->serial;
+        const std::size_t n = text::Utf16PrefixLength(text, units - 1);
+        std::copy_n(text.begin(), n, buffer);
+        buffer[n] = 0;
         return true;
     }
 
@@ -120,6 +107,7 @@ class HidapiConnection : public HidConnection {
   private:
     hid_device* device_;
     std::string path_;
+    std::optional<hid::DeviceStrings> strings_;
 };
 
 }  // namespace
@@ -134,6 +122,7 @@ HidapiBus::~HidapiBus() {
 std::vector<HidDeviceInfo> HidapiBus::enumerate() {
     std::vector<HidDeviceInfo> out;
     hid_device_info* list = hid_enumerate(0, 0);
+    std::optional<hid::DeviceStrings> strings;  // of the node before: one per collection
     for (const hid_device_info* d = list; d != nullptr; d = d->next) {
         if (d->path == nullptr) {
             continue;
@@ -148,9 +137,14 @@ std::vector<HidDeviceInfo> HidapiBus::enumerate() {
         const auto summary = SummaryOf(info.path);
         info.inputReportLength = summary ? summary->lengths.input : FALLBACK_REPORT_LENGTH;
         info.outputReportLength = summary ? summary->lengths.output : FALLBACK_REPORT_LENGTH;
-        info.manufacturer = ToUtf16(d->manufacturer_string);
-        info.product = ToUtf16(d->product_string);
-        info.serialNumber = ToUtf16(d->serial_number);
+        if (out.empty() || out.back().path != info.path) {
+            strings = hid::ReadDeviceStrings(info.path);
+        }
+        if (strings) {
+            info.manufacturer = strings->manufacturer;
+            info.product = strings->product;
+            info.serialNumber = strings->serial;
+        }
         out.push_back(std::move(info));
     }
     hid_free_enumeration(list);

@@ -1,7 +1,8 @@
 #pragma once
 // The system's HID devices through hidapi's hidraw backend (Linux; on Windows the maker's
 // library reaches the chips, device/win32/). Enumeration, open and the probe reflect the devices
-// present at the moment of each call; nothing is cached.
+// present at the moment of each call; nothing is cached. The devices' strings come from sysfs
+// (device/linux/DeviceStrings.h), the same under every locale.
 //
 // Create at most one per process: it initialises hidapi and shuts it down on destruction,
 // so it must outlive every connection it opened.

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     }
     std::vector<std::uint8_t> bytes;
     std::string error;
-    if (!kx::hid::ReadDescriptorFile(argv[1], bytes, &error)) {
+    if (!kx::hid::ReadSysfsFile(argv[1], bytes, &error)) {
         std::fprintf(stderr, "kx4701-udev-probe: %s: %s\n", argv[1], error.c_str());
         return 1;
     }

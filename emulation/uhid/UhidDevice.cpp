@@ -118,10 +118,11 @@ DeviceState UhidDevice::state() const {
     return s;
 }
 
-void UhidDevice::setFaults(bool refuseWrites, int busyPolls) {
+void UhidDevice::setFaults(bool refuseWrites, int busyPolls, bool forgetWrites) {
     std::lock_guard lock(mutex_);
     chip_.refuseWrites = refuseWrites;
     chip_.busyPolls = busyPolls;
+    chip_.forgetWrites = forgetWrites;
 }
 
 std::string UhidDevice::hidrawNode(int timeoutMs) const {

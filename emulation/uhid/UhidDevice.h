@@ -37,8 +37,9 @@ class UhidDevice {
     UhidDevice& operator=(const UhidDevice&) = delete;
 
     DeviceState state() const;
-    // Chip fault knobs, as on the bench: refuse every write; answer BUSY `busyPolls` times.
-    void setFaults(bool refuseWrites, int busyPolls);
+    // Chip fault knobs, as on the bench: refuse every write; answer BUSY `busyPolls` times;
+    // answer writes OK and store nothing.
+    void setFaults(bool refuseWrites, int busyPolls, bool forgetWrites = false);
 
     // The hidraw node the kernel made for this device ("/dev/hidrawN"), waiting at most
     // `timeoutMs` for it to appear (the kernel adds the device asynchronously); empty if

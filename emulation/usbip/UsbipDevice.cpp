@@ -352,10 +352,11 @@ emu::DeviceState UsbipDevice::state() const {
     return s;
 }
 
-void UsbipDevice::setFaults(bool refuseWrites, int busyPolls) {
+void UsbipDevice::setFaults(bool refuseWrites, int busyPolls, bool forgetWrites) {
     std::lock_guard lock(mutex_);
     device_.chipLogic().refuseWrites = refuseWrites;
     device_.chipLogic().busyPolls = busyPolls;
+    device_.chipLogic().forgetWrites = forgetWrites;
 }
 
 int UsbipDevice::attachments() const {

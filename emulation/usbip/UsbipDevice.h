@@ -59,8 +59,9 @@ class UsbipDevice {
     UsbipDevice& operator=(const UsbipDevice&) = delete;
 
     emu::DeviceState state() const;
-    // Chip fault knobs, as on the bench: refuse every write; answer BUSY `busyPolls` times.
-    void setFaults(bool refuseWrites, int busyPolls);
+    // Chip fault knobs, as on the bench: refuse every write; answer BUSY `busyPolls` times;
+    // answer writes OK and store nothing.
+    void setFaults(bool refuseWrites, int busyPolls, bool forgetWrites = false);
     // How often the device has been attached: 1, plus one per re-enumeration.
     int attachments() const;
 

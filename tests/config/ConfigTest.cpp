@@ -249,22 +249,6 @@ TEST(TextCodec, EveryEncodableBmpCharacterSurvivesTheChipPath) {
     EXPECT_FALSE(text::IsAnsiEncodable(0x110000));
 }
 
-TEST(TextCodec, WideToUtf16IsBoundedAndAlwaysTerminated) {
-    const struct {
-        const wchar_t* src;
-        std::size_t units;
-        std::u16string expected;
-    } cases[] = {{L"KX中", 8, u"KX中"},      {L"ABCDEF", 4, u"ABC"},
-                 {L"ABC", 1, u""},           {L"A\U0001F600", 4, u"A\U0001F600"},
-                 {L"A\U0001F600B", 3, u"A"}, {nullptr, 4, u""}};
-    for (const auto& c : cases) {
-        std::vector<char16_t> dst(c.units + 1, u'#');
-        text::WideToUtf16(c.src, dst.data(), c.units);
-        EXPECT_EQ(std::u16string(dst.data()), c.expected);
-        EXPECT_EQ(dst[c.units], u'#') << "wrote past the buffer";
-    }
-}
-
 // The codec shares its converters between calls; two threads must not see each other's state.
 TEST(TextCodec, ThreadsConvertAtTheSameTime) {
     const auto convert = [] {

@@ -1,8 +1,9 @@
 // The real program's device path on a real kernel: emulated chips on hidraw nodes made by
 // uhid, listed, opened and written by the dialog through hidapi, plugged and unplugged under
 // the libudev monitor with the kernel's own uevents (RealKernel); then chips on the kernel's
-// USB bus (emulation/usbip) under udevd with our rule (UsbChip). Runs only in the VM
-// (scripts/vmtest, which starts udevd between the two): it needs /dev/uhid, vhci-hcd and root.
+// USB bus (emulation/usbip) under udevd with our rule (UsbChip), their strings in any locale.
+// Runs only in the VM (scripts/vmtest, which starts udevd between the two): it needs
+// /dev/uhid, vhci-hcd and root.
 
 #include <linux/capability.h>
 #include <sys/stat.h>
@@ -12,9 +13,11 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <clocale>
 #include <cstdio>
 #include <deque>
 
+#include "config/TextCodec.h"
 #include "device/hotplug/linux/UeventSource.h"
 #include "device/linux/SystemDevices.h"
 #include "emulation/uhid/UhidDevice.h"
@@ -293,8 +296,17 @@ class UsbChip : public RealKernel {
     std::deque<Attached> attached;  // detached after the dialog has closed
 };
 
-TEST_F(UsbChip, ListedAndOpenedWithTheUsbDevicesVersionAndStringsAndWritten) {
-    Attached& chip = attachChip();
+// In the C locale, as a service or a minimal image starts the dialog (Qt may have left
+// another): the strings come through the device library alike in every locale.
+TEST_F(UsbChip, ListedAndOpenedWithItsVersionAndChineseStringsInTheCLocaleAndWritten) {
+    struct Locale {
+        std::string before = std::setlocale(LC_ALL, nullptr);
+        ~Locale() { std::setlocale(LC_ALL, before.c_str()); }
+    } restored;
+    ASSERT_STREQ(std::setlocale(LC_ALL, "C"), "C");
+    Attached& chip = attachChip({0x3C5B, 0xB207, 0x0100, text::Utf8ToAnsi("厂商").value_or(""),
+                                 text::Utf8ToAnsi("USB 转串口").value_or(""),
+                                 text::Utf8ToAnsi("序列一").value_or(""), 50});
     attachKeyboard(emu::usbip::UsbipDevice::KeyboardIdentity("USB Keyboard"));
     StartOnSystem();
     const auto list = entries(IDC_DEVICE_COMBO);
@@ -302,9 +314,9 @@ TEST_F(UsbChip, ListedAndOpenedWithTheUsbDevicesVersionAndStringsAndWritten) {
 
     OpenNode(chip.node);
     EXPECT_EQ(text(IDC_DEVICE_INFO), "设备已连接,VID=3C5BPID=B207 VER=100 ");
-    EXPECT_EQ(text(IDC_MANUF_EDIT), "KX-CHIPS");
-    EXPECT_EQ(text(IDC_PRODUCT_EDIT), "HID To Serial");
-    EXPECT_EQ(text(IDC_SERIAL_EDIT), "12345678");
+    EXPECT_EQ(text(IDC_MANUF_EDIT), "厂商");
+    EXPECT_EQ(text(IDC_PRODUCT_EDIT), "USB 转串口");
+    EXPECT_EQ(text(IDC_SERIAL_EDIT), "序列一");
 
     Choose(IDC_BAUD_COMBO, "115200");
     Click(IDC_SET_RATE_BUTTON);

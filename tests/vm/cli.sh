@@ -36,12 +36,7 @@ done
 chip=$(sed -n 's|^\(/dev/hidraw[0-9]*\) chip vid=1A2B .*|\1|p' /tmp/cu.out)
 kbd=$(sed -n 's|^\(/dev/hidraw[0-9]*\) keyboard .*|\1|p' /tmp/cu.out)
 
-check "list shows the two chips" run 0 list --json
-check "both are KX4701" count '"kx4701": true' /tmp/k.out 2
-check "--all-hid adds the keyboard" run 0 list --all-hid --json
-check "the keyboard is no chip" count '"kx4701": false' /tmp/k.out 1
-check "show reads the stored settings" run 0 show "$chip" --json
-check "stored serial defaults" has '"text": "9600 8N1"' /tmp/k.out
+# What each command prints is checked in vm_tests (KxCli); here, what the chips store.
 check "set-serial" run 0 set-serial "$chip" --baud 115200 --parity even --data-bits 7 --stop-bits 2
 state
 check "the chip stores 115200 7E2" has "vid=1A2B pid=3C4D .*rate=13,2,2,3,0x30" /tmp/cu.out
@@ -49,8 +44,6 @@ check "set-identity" run 0 set-identity "$chip" --vid 0A0B --pid 00C1 --manufact
     --product Board --serial S-1
 state
 check "the chip stores the identity" has 'vid=0A0B pid=00C1 max_power=50 manufacturer="ACME" product="Board" serial="S-1"' /tmp/cu.out
-check "reset, selected by index" run 0 reset --index 0 --json
-check "a refused value" run 2 set-identity "$chip" --vid 12
 check "a write to the keyboard" run 1 set-serial "$kbd" --baud 9600
 state
 check "the keyboard got no feature report" has 'keyboard product="Kbd" set_reports=0 get_reports=0' /tmp/cu.out

@@ -1,9 +1,13 @@
 # Runs in the VM (scripts/vmtest): every test program against emulated chips on the guest's
 # own hidraw nodes and USB bus. One function per group; the groups run in the order listed at
-# the end. Writes the number of tests run to /tmp/count; exits non-zero on any failure, and
-# on any skipped test (nothing here may depend on luck or on a missing device).
+# the end (only those named in /vm/groups, when it names any). Writes the number of tests run
+# to /tmp/count; exits non-zero on any failure, and on any skipped test (nothing here may
+# depend on luck or on a missing device).
 failed=0
 total=0
+groups=$(cat /vm/groups 2>/dev/null)
+
+wanted() { [ -z "$groups" ] || echo " $groups " | grep -q " $1 "; }  # a group: listed, or no list
 
 gtest() {  # name, then the command
     name=$1
@@ -116,12 +120,15 @@ start_udevd() {
 
 # Chips on the kernel's USB bus (USB/IP), with udevd's events.
 group_usb() {
-    gtest "USB chips under udevd" /vm/vm_tests --gtest_filter='UsbChip.*'
+    # LANG=C, as a service or a minimal image starts the dialog.
+    gtest "USB chips under udevd, LANG=C" env LANG=C /vm/vm_tests --gtest_filter='UsbChip.*'
     program_check /vm/kx4701-usbip --chip=1A2B:3C4D --keyboard=Kbd
 }
 
-# The command-line tool over uhid chips, with udevd's events.
+# The command-line tool over uhid and USB chips, with udevd's events.
 group_cli() {
+    gtest "kx4701: every command over uhid and USB chips; strings under every locale" \
+        env KX4701=/vm/kx4701 /vm/vm_tests --gtest_filter='KxCli.*'
     echo "== kx4701"
     sh /vm/cli.sh || failed=1
     total=$((total + $(cat /tmp/cli.count 2>/dev/null || echo 0)))
@@ -145,10 +152,10 @@ if [ "${1:-test}" = perf ]; then
     start_udevd
     group_perf
 else
-    group_uhid
-    start_udevd
-    group_usb
-    group_cli
+    wanted uhid && group_uhid
+    { wanted usb || wanted cli; } && start_udevd
+    wanted usb && group_usb
+    wanted cli && group_cli
 fi
 
 echo "$total" >/tmp/count

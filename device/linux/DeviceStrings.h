@@ -1,0 +1,37 @@
+#pragma once
+// The manufacturer, product and serial strings of a hidraw node, read from sysfs as the
+// kernel holds them (UTF-8) and decoded here, never through the C library's locale: a
+// process left in the C locale (the command-line tool, a service, a cron job) reads a
+// Chinese string as a UTF-8 desktop does, and nothing else in the process changes with it.
+// Bytes that are not UTF-8 become U+FFFD. Linux only.
+//
+// The strings come from where hidapi's hidraw backend takes them: the serial from the HID
+// device's unique id; on the USB bus the manufacturer and product from the USB device; on
+// any other bus, and for a USB HID device without a USB parent (uhid), no manufacturer and
+// the HID device's name as the product.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kx::hid {
+
+struct DeviceStrings {
+    std::u16string manufacturer, product, serial;
+    friend bool operator==(const DeviceStrings&, const DeviceStrings&) = default;
+};
+
+// A HID device's uevent file: the bus (HID_ID's first field), HID_NAME and HID_UNIQ;
+// nullopt when one of them is missing (hidapi lists no such device).
+struct HidUevent {
+    unsigned bus = 0;
+    std::string name, uniq;
+};
+[[nodiscard]] std::optional<HidUevent> ParseHidUevent(std::string_view text);
+
+// The strings of the hidraw node `devnode` (/dev/hidrawN) in the sysfs mounted at `sysfs`;
+// nullopt when sysfs has no HID device for it (gone, or not a hidraw path).
+[[nodiscard]] std::optional<DeviceStrings> ReadDeviceStrings(const std::string& devnode,
+                                                             const std::string& sysfs = "/sys");
+
+}  // namespace kx::hid
