@@ -5,8 +5,8 @@
 // have it; the maker's KX4701DLL.DLL does not, and a caller must not assume it.
 //
 // Same conventions as DeviceLibrary: a nonzero flag is success; a failing call sets the
-// calling thread's last error (ERROR_NOT_SUPPORTED_CODE for a device that did not identify
-// as a KX4701 when it was opened, which receives no report); all calls from one thread.
+// calling thread's last error (ERROR_NOT_SUPPORTED_CODE for a device that does not identify
+// as a KX4701, which receives no other report).
 
 #include <cstdint>
 
@@ -18,8 +18,8 @@ class DeviceLibraryExtension {
   public:
     virtual ~DeviceLibraryExtension() = default;
 
-    // The chip family and firmware version (0x0100 = 1.00) that IDENTIFY reported when the
-    // handle was opened. Sends nothing.
+    // The chip family and firmware version (0x0100 = 1.00) that IDENTIFY reports; sent once
+    // per handle, at the first call that needs it.
     virtual int KX4701GetChipInfo(DeviceHandle handle, std::uint16_t* family,
                                   std::uint16_t* firmware) = 0;
 
@@ -37,6 +37,12 @@ class DeviceLibraryExtension {
                                    std::uint8_t* manufacturerLength, char* product,
                                    std::uint8_t* productLength, char* serial,
                                    std::uint8_t* serialLength) = 0;
+
+    // Whether the device declares itself a KX4701 by its report descriptor (the chip's
+    // vendor collection with its feature report, as the udev rule's probe tells them; the
+    // collection's usage page where the system does not give the descriptor): *chip 1 or 0.
+    // Sends nothing; fails only for a bad handle or argument. A write still needs IDENTIFY.
+    virtual int KX4701IsChip(DeviceHandle handle, int* chip) = 0;
 };
 
 }  // namespace kx

@@ -2,12 +2,18 @@
 // The seam between our device library and whatever carries HID traffic: the system's
 // hidraw nodes through hidapi, or the in-process virtual chip bench. The library speaks
 // the chip protocol (device/Protocol.h) over this seam and nothing else.
+//
+// A bus is used from several threads at once (enumerate, open, the probe); each connection
+// from one thread at a time, which the library sees to.
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "device/ReportDescriptor.h"
 
 namespace kx {
 
@@ -46,14 +52,9 @@ class HidConnection {
     virtual int sendFeatureReport(const std::uint8_t* data, std::size_t length, int timeoutMs) = 0;
 
     // The open interface as it declares itself now, read from the device rather than from
-    // an earlier enumeration: the usage page of each top-level collection and the report
-    // lengths. False (the default) when this backend cannot tell; the library then asks
-    // the bus's enumeration.
-    virtual bool describe(std::vector<std::uint16_t>& usagePages, std::uint16_t& inputLength,
-                          std::uint16_t& outputLength) {
-        (void)usagePages, (void)inputLength, (void)outputLength;
-        return false;
-    }
+    // an earlier enumeration: its report descriptor's summary. nullopt (the default) when this
+    // backend cannot tell; the library then asks the bus's enumeration.
+    virtual std::optional<hid::DescriptorSummary> describe() { return std::nullopt; }
 
     // `data[0]` names the report id on entry. Returns the bytes received (report id
     // included, never more than `length`), or -1 on failure or when nothing arrived within

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <string_view>
 #include <thread>
 #include <tuple>
@@ -27,7 +28,7 @@ constexpr auto MAX_POLL_DELAY = std::chrono::milliseconds(8);
 // for none), whether two differently spelled paths match, and whether one of the node's
 // collections is on the chip's page.
 struct Resolved {
-    const HidDeviceInfo* match = nullptr;
+    std::optional<HidDeviceInfo> match;
     bool ambiguous = false;
     bool vendorPage = false;
 };
@@ -41,7 +42,7 @@ Resolved Resolve(const std::vector<HidDeviceInfo>& list, std::string_view wanted
     if (found.match == list.end()) {
         return r;
     }
-    r.match = &*found.match;
+    r.match = *found.match;
     // One node may list several collections; the chip's is the vendor one.
     for (const HidDeviceInfo& info : list) {
         r.vendorPage = r.vendorPage || (info.path == r.match->path &&
@@ -57,10 +58,14 @@ int ToTimeout(std::uint32_t ms) {
 }  // namespace
 
 struct KxLibrary::Open {
+    std::mutex mutex;  // one exchange at a time: the sequence numbers and the connection
     std::unique_ptr<HidConnection> connection;
     HidDeviceInfo info;
     bool vendorPage = false;
+    bool declaresChip = false;  // by its report descriptor
+    bool asked = false;         // IDENTIFY sent
     bool identified = false;
+    std::uint32_t notChipError = ERROR_NOT_SUPPORTED_CODE;  // what a call that needs a chip gets
     protocol::ChipInfo chip;
     std::uint32_t readTimeoutMs = DEFAULT_TIMEOUT_MS;
     std::uint32_t writeTimeoutMs = DEFAULT_TIMEOUT_MS;
@@ -114,15 +119,21 @@ int KxLibrary::KX4701GetDevicePath(std::int32_t index, char* buffer, std::uint32
     if (size > 0) {
         buffer[0] = '\0';
     }
-    if (index == 0 || !haveSnapshot_) {
-        snapshot_ = bus_.enumerate();
-        haveSnapshot_ = true;
+    const std::thread::id self = std::this_thread::get_id();
+    std::unique_lock lock(mutex_);
+    if (index == 0 || !snapshots_.contains(self)) {
+        lock.unlock();  // the walk of the bus holds up no other thread
+        std::vector<HidDeviceInfo> fresh = bus_.enumerate();
+        lock.lock();
+        snapshots_[self] = std::move(fresh);
     }
-    if (static_cast<std::size_t>(index) >= snapshot_.size()) {
+    const std::vector<HidDeviceInfo>& snapshot = snapshots_[self];
+    if (static_cast<std::size_t>(index) >= snapshot.size()) {
         SetLastError(ERROR_NO_MORE_ITEMS);
         return 0;
     }
-    const std::string& path = snapshot_[static_cast<std::size_t>(index)].path;
+    const std::string path = snapshot[static_cast<std::size_t>(index)].path;
+    lock.unlock();
     // A path with an inner zero byte would reach the caller cut short and name another file.
     if (path.empty() || path.find('\0') != std::string::npos) {
         SetLastError(ERROR_INVALID_DATA_CODE);
@@ -152,18 +163,21 @@ DeviceHandle KxLibrary::KX4701OpenDevicePath(const char* path) {
     // the device itself once it is open. A name the snapshot lacks, or cannot open, is
     // looked up on the bus as it is now.
     std::optional<Resolved> found;
-    if (haveSnapshot_) {
-        found = Resolve(snapshot_, wanted);
+    {
+        const std::lock_guard lock(mutex_);
+        if (const auto it = snapshots_.find(std::this_thread::get_id()); it != snapshots_.end()) {
+            found = Resolve(it->second, wanted);
+        }
     }
     std::unique_ptr<HidConnection> connection;
-    if (found && found->match != nullptr && !found->ambiguous) {
+    if (found && found->match && !found->ambiguous) {
         connection = bus_.open(found->match->path);
     }
     std::vector<HidDeviceInfo> present;
     if (!connection) {
         present = bus_.enumerate();
         found = Resolve(present, wanted);
-        if (found->match != nullptr && !found->ambiguous) {
+        if (found->match && !found->ambiguous) {
             connection = bus_.open(found->match->path);
         }
     }
@@ -172,7 +186,7 @@ DeviceHandle KxLibrary::KX4701OpenDevicePath(const char* path) {
         SetLastError(ERROR_INVALID_NAME_CODE);
         return INVALID_DEVICE_HANDLE;
     }
-    if (found->match == nullptr) {
+    if (!found->match) {
         SetLastError(ERROR_FILE_NOT_FOUND_CODE);
         return INVALID_DEVICE_HANDLE;
     }
@@ -180,34 +194,41 @@ DeviceHandle KxLibrary::KX4701OpenDevicePath(const char* path) {
         SetLastError(ERROR_ACCESS_DENIED_CODE);
         return INVALID_DEVICE_HANDLE;
     }
-    auto dev = std::make_unique<Open>();
+    auto dev = std::make_shared<Open>();
     dev->connection = std::move(connection);
     dev->info = *found->match;
     dev->vendorPage = found->vendorPage;
-    std::vector<std::uint16_t> pages;
-    if (dev->connection->describe(pages, dev->info.inputReportLength,
-                                  dev->info.outputReportLength)) {
+    if (const std::optional<hid::DescriptorSummary> summary = dev->connection->describe()) {
+        const std::vector<std::uint16_t>& pages = summary->usagePages;
         dev->vendorPage =
             std::find(pages.begin(), pages.end(), protocol::VENDOR_USAGE_PAGE) != pages.end();
-    } else if (present.empty()) {
-        // The snapshot's word is not enough for what decides whether reports are sent.
-        present = bus_.enumerate();
-        const Resolved now = Resolve(present, dev->info.path);
-        dev->vendorPage = now.match != nullptr && now.vendorPage;
+        dev->declaresChip = summary->chip;
+        dev->info.inputReportLength = summary->lengths.input;
+        dev->info.outputReportLength = summary->lengths.output;
+    } else {
+        if (present.empty()) {
+            // The snapshot's word is not enough for what decides whether reports are sent.
+            present = bus_.enumerate();
+            const Resolved now = Resolve(present, dev->info.path);
+            dev->vendorPage = now.match && now.vendorPage;
+        }
+        dev->declaresChip = dev->vendorPage;
     }
-    if (dev->vendorPage) {
-        // The open succeeds whatever IDENTIFY says; only writes depend on it.
-        const std::uint32_t saved = GetLastError();
-        dev->identified = identify(*dev);
-        SetLastError(saved);
-    }
+    const std::lock_guard lock(mutex_);
     const DeviceHandle handle = allocateHandle();
     handles_.emplace(handle, std::move(dev));
     return handle;
 }
 
 int KxLibrary::KX4701CloseDevice(DeviceHandle handle) {
-    if (handles_.erase(handle) == 0) {
+    std::shared_ptr<Open> closed;  // goes after the lock, when no other call holds it
+    const std::lock_guard lock(mutex_);
+    const auto it = handles_.find(handle);
+    if (it != handles_.end()) {
+        closed = std::move(it->second);
+        handles_.erase(it);
+    }
+    if (closed == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE_CODE);
         return 0;
     }
@@ -216,8 +237,8 @@ int KxLibrary::KX4701CloseDevice(DeviceHandle handle) {
 
 int KxLibrary::KX4701GetAttributes(DeviceHandle handle, std::uint16_t* vid, std::uint16_t* pid,
                                    std::uint16_t* version) {
-    Open* dev = find(handle);
-    if (dev == nullptr) {
+    const Use dev = find(handle);
+    if (!dev) {
         return 0;
     }
     if (vid == nullptr || pid == nullptr || version == nullptr) {
@@ -237,8 +258,8 @@ int KxLibrary::KX4701GetAttributes(DeviceHandle handle, std::uint16_t* vid, std:
 
 int KxLibrary::KX4701GetBufferLen(DeviceHandle handle, std::uint16_t* inputLength,
                                   std::uint16_t* outputLength) {
-    Open* dev = find(handle);
-    if (dev == nullptr) {
+    const Use dev = find(handle);
+    if (!dev) {
         return 0;
     }
     if (inputLength == nullptr || outputLength == nullptr) {
@@ -252,8 +273,8 @@ int KxLibrary::KX4701GetBufferLen(DeviceHandle handle, std::uint16_t* inputLengt
 
 int KxLibrary::KX4701SetTimeOut(DeviceHandle handle, std::uint32_t readTimeoutMs,
                                 std::uint32_t writeTimeoutMs) {
-    Open* dev = find(handle);
-    if (dev == nullptr) {
+    const Use dev = find(handle);
+    if (!dev) {
         return 0;
     }
     dev->readTimeoutMs = readTimeoutMs;
@@ -264,8 +285,8 @@ int KxLibrary::KX4701SetTimeOut(DeviceHandle handle, std::uint32_t readTimeoutMs
 int KxLibrary::KX4701SetDefaultRate(DeviceHandle handle, std::uint8_t baudCode,
                                     std::uint8_t parityCode, std::uint8_t stopBitsCode,
                                     std::uint8_t dataBitsCode, std::uint8_t timingByte) {
-    Open* dev = findChip(handle);
-    if (dev == nullptr) {
+    const Use dev = findChip(handle);
+    if (!dev) {
         return 0;
     }
     const SerialDefaults params{baudCode, parityCode, stopBitsCode, dataBitsCode, timingByte};
@@ -277,8 +298,8 @@ int KxLibrary::KX4701SetDeviceCfg(DeviceHandle handle, std::uint16_t vid, std::u
                                   std::uint8_t manufacturerLength, const char* product,
                                   std::uint8_t productLength, const char* serial,
                                   std::uint8_t serialLength) {
-    Open* dev = findChip(handle);
-    if (dev == nullptr) {
+    const Use dev = findChip(handle);
+    if (!dev) {
         return 0;
     }
     const protocol::IdentityHeader header{vid,           pid,         maxPower, manufacturerLength,
@@ -328,32 +349,59 @@ int KxLibrary::KX4701GetSerialNumberString(DeviceHandle handle, char16_t* buffer
 }
 
 int KxLibrary::KX4701ResetToDefault(DeviceHandle handle) {
-    Open* dev = findChip(handle);
-    if (dev == nullptr) {
+    const Use dev = findChip(handle);
+    if (!dev) {
         return 0;
     }
     return command(*dev, protocol::EncodeFactoryReset(dev->takeSeq())) ? 1 : 0;
 }
 
-bool KxLibrary::isIdentifiedChip(DeviceHandle handle) const {
-    const auto it = handles_.find(handle);
-    return it != handles_.end() && it->second->identified;
+std::size_t KxLibrary::openHandleCount() const {
+    const std::lock_guard lock(mutex_);
+    return handles_.size();
 }
 
-KxLibrary::Open* KxLibrary::find(DeviceHandle handle) {
-    const auto it = handles_.find(handle);
-    if (it == handles_.end()) {
-        SetLastError(ERROR_INVALID_HANDLE_CODE);
-        return nullptr;
+bool KxLibrary::isIdentifiedChip(DeviceHandle handle) {
+    const std::uint32_t saved = GetLastError();
+    const bool chip = static_cast<bool>(findChip(handle));
+    SetLastError(saved);
+    return chip;
+}
+
+KxLibrary::Use KxLibrary::find(DeviceHandle handle) {
+    std::shared_ptr<Open> open;
+    {
+        const std::lock_guard lock(mutex_);
+        const auto it = handles_.find(handle);
+        if (it != handles_.end()) {
+            open = it->second;
+        }
     }
-    return it->second.get();
+    if (open == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE_CODE);
+        return {};
+    }
+    std::unique_lock lock(open->mutex);
+    return Use{std::move(open), std::move(lock)};
 }
 
-KxLibrary::Open* KxLibrary::findChip(DeviceHandle handle) {
-    Open* dev = find(handle);
-    if (dev != nullptr && !dev->identified) {
-        SetLastError(ERROR_NOT_SUPPORTED_CODE);
-        return nullptr;
+KxLibrary::Use KxLibrary::findChip(DeviceHandle handle) {
+    Use dev = find(handle);
+    if (dev && dev->vendorPage && !dev->asked) {
+        // Asked once per handle, whatever the answer: the open succeeded without it.
+        dev->asked = true;
+        const std::uint32_t saved = GetLastError();
+        SetLastError(ERROR_SUCCESS_CODE);
+        dev->identified = identify(*dev);
+        // A device that took no request is gone, not a device of another kind.
+        if (GetLastError() == ERROR_GEN_FAILURE_CODE) {
+            dev->notChipError = ERROR_GEN_FAILURE_CODE;
+        }
+        SetLastError(saved);
+    }
+    if (dev && !dev->identified) {
+        SetLastError(dev->notChipError);
+        return {};
     }
     return dev;
 }
@@ -375,8 +423,8 @@ int KxLibrary::readString(DeviceHandle handle, HidString which, char16_t* buffer
         return 0;
     }
     buffer[0] = 0;
-    Open* dev = find(handle);
-    if (dev == nullptr) {
+    const Use dev = find(handle);
+    if (!dev) {
         return 0;
     }
     const bool ok = dev->connection->readString(which, buffer, units);
@@ -394,8 +442,8 @@ int KxLibrary::readString(DeviceHandle handle, HidString which, char16_t* buffer
 
 int KxLibrary::KX4701GetChipInfo(DeviceHandle handle, std::uint16_t* family,
                                  std::uint16_t* firmware) {
-    Open* dev = findChip(handle);
-    if (dev == nullptr) {
+    const Use dev = findChip(handle);
+    if (!dev) {
         return 0;
     }
     if (family == nullptr || firmware == nullptr) {
@@ -407,11 +455,24 @@ int KxLibrary::KX4701GetChipInfo(DeviceHandle handle, std::uint16_t* family,
     return 1;
 }
 
+int KxLibrary::KX4701IsChip(DeviceHandle handle, int* chip) {
+    const Use dev = find(handle);
+    if (!dev) {
+        return 0;
+    }
+    if (chip == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER_CODE);
+        return 0;
+    }
+    *chip = dev->declaresChip ? 1 : 0;
+    return 1;
+}
+
 int KxLibrary::KX4701GetDefaultRate(DeviceHandle handle, std::uint8_t* baudCode,
                                     std::uint8_t* parityCode, std::uint8_t* stopBitsCode,
                                     std::uint8_t* dataBitsCode, std::uint8_t* timingByte) {
-    Open* dev = findChip(handle);
-    if (dev == nullptr) {
+    const Use dev = findChip(handle);
+    if (!dev) {
         return 0;
     }
     if (baudCode == nullptr || parityCode == nullptr || stopBitsCode == nullptr ||
@@ -441,8 +502,8 @@ int KxLibrary::KX4701GetDeviceCfg(DeviceHandle handle, std::uint16_t* vid, std::
                                   std::uint8_t* manufacturerLength, char* product,
                                   std::uint8_t* productLength, char* serial,
                                   std::uint8_t* serialLength) {
-    Open* dev = findChip(handle);
-    if (dev == nullptr) {
+    const Use dev = findChip(handle);
+    if (!dev) {
         return 0;
     }
     if (vid == nullptr || pid == nullptr || maxPower == nullptr || manufacturer == nullptr ||

@@ -6,12 +6,21 @@
 //
 // The bus is borrowed and must outlive the library. The library owns every open
 // connection; handles are small positive integers, never reused while open.
+//
+// Safe from several threads: the handle table takes a lock, each handle's exchanges take
+// its own (calls on one handle wait for each other, calls on others overlap), and discovery
+// keeps one snapshot of the bus per thread, so that one thread's walk of the indexes is not
+// cut by another's. A handle closed while another thread uses it goes when that call ends.
+// IDENTIFY is sent at the first call that needs the chip (a write, a stored-settings read,
+// KX4701GetChipInfo), never at the open: a list of devices sends no report.
 
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
+#include <thread>
 #include <vector>
 
 #include "device/DeviceLibrary.h"
@@ -70,18 +79,28 @@ class KxLibrary : public DeviceLibrary, public DeviceLibraryExtension {
                            std::uint8_t* manufacturerLength, char* product,
                            std::uint8_t* productLength, char* serial,
                            std::uint8_t* serialLength) override;
+    int KX4701IsChip(DeviceHandle handle, int* chip) override;
 
     // For tests and the bench window.
-    std::size_t openHandleCount() const { return handles_.size(); }
-    // Whether the handle answered IDENTIFY as a KX4701 when it was opened.
-    bool isIdentifiedChip(DeviceHandle handle) const;
+    std::size_t openHandleCount() const;
+    // Whether the handle answers IDENTIFY as a KX4701 (asked now if it was not yet).
+    bool isIdentifiedChip(DeviceHandle handle);
 
   private:
     struct Open;
+    // A handle in use: its device kept alive and its exchanges locked for the call.
+    struct Use {
+        std::shared_ptr<Open> open;
+        std::unique_lock<std::mutex> lock;
+        Open* operator->() const { return open.get(); }
+        Open& operator*() const { return *open; }
+        explicit operator bool() const { return open != nullptr; }
+    };
 
-    Open* find(DeviceHandle handle);
-    // Looks up a handle that identified as a chip; sets the last error otherwise.
-    Open* findChip(DeviceHandle handle);
+    Use find(DeviceHandle handle);
+    // Looks up a handle that identifies as a chip (IDENTIFY at the first such call); sets the
+    // last error otherwise.
+    Use findChip(DeviceHandle handle);
     DeviceHandle allocateHandle();
     int readString(DeviceHandle handle, HidString which, char16_t* buffer, std::uint32_t units);
     // Sends one request and polls for its final reply. On failure sets the last error and
@@ -92,9 +111,11 @@ class KxLibrary : public DeviceLibrary, public DeviceLibraryExtension {
     bool identify(Open& dev);
 
     HidBus& bus_;
-    std::vector<HidDeviceInfo> snapshot_;
-    bool haveSnapshot_ = false;
-    std::map<DeviceHandle, std::unique_ptr<Open>> handles_;
+    mutable std::mutex mutex_;  // the snapshots, the handle table and the next handle
+    // Each thread's discovery: taken at index 0, served for the later ones and for opens by
+    // name. One per thread that ever discovered (a few; they live as long as the library).
+    std::map<std::thread::id, std::vector<HidDeviceInfo>> snapshots_;
+    std::map<DeviceHandle, std::shared_ptr<Open>> handles_;
     DeviceHandle nextHandle_ = 1;
 };
 

@@ -140,16 +140,16 @@ std::optional<DescriptorSummary> SummarizeReportDescriptor(std::span<const std::
         return m.empty() ? 0
                          : static_cast<std::uint16_t>(std::min<std::uint64_t>(best + 1, 0xFFFF));
     };
-    return DescriptorSummary{{longest(parsed->input), longest(parsed->output)}, parsed->pages};
+    const auto it = parsed->chipFeature.find(protocol::REPORT_ID);
+    const bool chip =
+        it != parsed->chipFeature.end() && it->second == (protocol::REPORT_SIZE - 1u) * 8u;
+    return DescriptorSummary{
+        {longest(parsed->input), longest(parsed->output)}, parsed->pages, chip};
 }
 
 bool IsChipReportDescriptor(std::span<const std::uint8_t> d) {
-    const std::optional<Parsed> parsed = Parse(d);
-    if (!parsed) {
-        return false;
-    }
-    const auto it = parsed->chipFeature.find(protocol::REPORT_ID);
-    return it != parsed->chipFeature.end() && it->second == (protocol::REPORT_SIZE - 1u) * 8u;
+    const std::optional<DescriptorSummary> summary = SummarizeReportDescriptor(d);
+    return summary && summary->chip;
 }
 
 }  // namespace kx::hid

@@ -24,11 +24,13 @@ struct ReportLengths {
 [[nodiscard]] std::optional<ReportLengths> ParseReportLengths(
     std::span<const std::uint8_t> descriptor);
 
-// The report lengths and the usage page of each top-level collection, in order: what an
-// open device declares about itself. nullopt when the descriptor is malformed.
+// The report lengths, the usage page of each top-level collection in order, and whether it
+// is a KX4701's (IsChipReportDescriptor): what an open device declares about itself. nullopt
+// when the descriptor is malformed.
 struct DescriptorSummary {
     ReportLengths lengths;
     std::vector<std::uint16_t> usagePages;
+    bool chip = false;
 };
 [[nodiscard]] std::optional<DescriptorSummary> SummarizeReportDescriptor(
     std::span<const std::uint8_t> descriptor);

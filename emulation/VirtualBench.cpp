@@ -65,18 +65,14 @@ void VirtualBench::DescribeCollection(const Device& d, HidDeviceInfo& info) {
 
 class VirtualBench::Connection : public HidConnection {
   public:
-    bool describe(std::vector<std::uint16_t>& usagePages, std::uint16_t& inputLength,
-                  std::uint16_t& outputLength) override {
+    std::optional<hid::DescriptorSummary> describe() override {
+        const std::lock_guard lock(bench_.mutex_);
         Device* d = live();
         if (d == nullptr) {
-            return false;
+            return std::nullopt;
         }
-        HidDeviceInfo info;
-        DescribeCollection(*d, info);
-        usagePages = {info.usagePage};
-        inputLength = info.inputReportLength;
-        outputLength = info.outputReportLength;
-        return true;
+        return hid::SummarizeReportDescriptor(d->chip ? ChipReportDescriptor()
+                                                      : KeyboardReportDescriptor());
     }
 
     Connection(VirtualBench& bench, int id, unsigned generation)
@@ -84,6 +80,7 @@ class VirtualBench::Connection : public HidConnection {
 
     bool attributes(std::uint16_t* vendorId, std::uint16_t* productId,
                     std::uint16_t* releaseNumber) override {
+        const std::lock_guard lock(bench_.mutex_);
         Device* d = live();
         if (d == nullptr || d->faults.attributesFail || vendorId == nullptr ||
             productId == nullptr || releaseNumber == nullptr) {
@@ -100,6 +97,7 @@ class VirtualBench::Connection : public HidConnection {
             return false;
         }
         buffer[0] = 0;
+        const std::lock_guard lock(bench_.mutex_);
         Device* d = live();
         if (d == nullptr) {
             return false;
@@ -130,6 +128,7 @@ class VirtualBench::Connection : public HidConnection {
     }
 
     int sendFeatureReport(const std::uint8_t* data, std::size_t length, int) override {
+        const std::lock_guard lock(bench_.mutex_);
         Device* d = live();
         if (d == nullptr || data == nullptr || length == 0 || !bench_.exchangeAllowed(*d)) {
             return -1;
@@ -145,6 +144,7 @@ class VirtualBench::Connection : public HidConnection {
     }
 
     int getFeatureReport(std::uint8_t* data, std::size_t length, int timeoutMs) override {
+        std::unique_lock lock(bench_.mutex_);
         Device* d = live();
         if (d == nullptr || data == nullptr || length == 0 || !bench_.exchangeAllowed(*d)) {
             return -1;
@@ -153,6 +153,7 @@ class VirtualBench::Connection : public HidConnection {
             return -1;
         }
         if (d->faults.silent) {
+            lock.unlock();  // the other devices go on answering meanwhile
             std::this_thread::sleep_for(std::chrono::milliseconds(std::max(timeoutMs, 0)));
             return -1;
         }
@@ -187,6 +188,7 @@ VirtualBench::VirtualBench() = default;
 VirtualBench::~VirtualBench() = default;
 
 int VirtualBench::plugChip(const ChipIdentity& identity, std::string path) {
+    const std::lock_guard lock(mutex_);
     return plug("vbench://kx4701/", std::move(path), [&](Device& d) {
         d.chip = std::make_unique<VirtualChip>(identity);
         d.chip->onStoredChange = [this] { changed(); };
@@ -194,6 +196,7 @@ int VirtualBench::plugChip(const ChipIdentity& identity, std::string path) {
 }
 
 int VirtualBench::plugPlainHid(std::string product, std::string path) {
+    const std::lock_guard lock(mutex_);
     return plug("vbench://hid/", std::move(path), [&](Device& d) {
         d.plain.vid = KEYBOARD_VID;
         d.plain.pid = KEYBOARD_PID;
@@ -227,6 +230,7 @@ int VirtualBench::plug(std::string_view defaultPrefix, std::string path,
 }
 
 bool VirtualBench::unplug(int id) {
+    const std::lock_guard lock(mutex_);
     Device* d = find(id);
     if (d == nullptr || !d->plugged) {
         return false;
@@ -242,6 +246,7 @@ bool VirtualBench::unplug(int id) {
 }
 
 bool VirtualBench::replug(int id) {
+    const std::lock_guard lock(mutex_);
     Device* d = find(id);
     if (d == nullptr || d->plugged || findPlugged(d->path) != nullptr) {
         return false;
@@ -256,6 +261,7 @@ bool VirtualBench::replug(int id) {
 }
 
 void VirtualBench::setHeld(int id, bool held) {
+    const std::lock_guard lock(mutex_);
     if (Device* d = find(id)) {
         d->held = held;
         changed();
@@ -263,6 +269,7 @@ void VirtualBench::setHeld(int id, bool held) {
 }
 
 Faults& VirtualBench::faults(int id) {
+    const std::lock_guard lock(mutex_);
     Device* d = find(id);
     if (d == nullptr) {
         throw std::out_of_range("no virtual device with id " + std::to_string(id));
@@ -271,6 +278,7 @@ Faults& VirtualBench::faults(int id) {
 }
 
 std::vector<DeviceSnapshot> VirtualBench::devices() const {
+    const std::lock_guard lock(mutex_);
     std::vector<DeviceSnapshot> out;
     for (const auto& [id, d] : devices_) {
         if (d->plugged) {
@@ -281,6 +289,7 @@ std::vector<DeviceSnapshot> VirtualBench::devices() const {
 }
 
 std::optional<DeviceSnapshot> VirtualBench::device(int id) const {
+    const std::lock_guard lock(mutex_);
     const Device* d = find(id);
     if (d == nullptr || !d->plugged) {
         return std::nullopt;
@@ -289,10 +298,12 @@ std::optional<DeviceSnapshot> VirtualBench::device(int id) const {
 }
 
 void VirtualBench::deliver(std::uint32_t event, const void* data) {
+    const std::lock_guard lock(mutex_);
     registry_.deliverToAll(event, data);
 }
 
 std::vector<HidDeviceInfo> VirtualBench::enumerate() {
+    const std::lock_guard lock(mutex_);
     ++enumerations_;
     std::vector<HidDeviceInfo> out;
     for (const auto& [id, d] : devices_) {
@@ -315,6 +326,7 @@ std::vector<HidDeviceInfo> VirtualBench::enumerate() {
 }
 
 std::unique_ptr<HidConnection> VirtualBench::open(const std::string& path) {
+    const std::lock_guard lock(mutex_);
     Device* d = findPlugged(path);
     if (d == nullptr || d->held || d->faults.openFails) {
         return nullptr;
@@ -326,6 +338,7 @@ bool VirtualBench::canOpenReadWrite(const char* path) {
     if (path == nullptr) {
         return false;
     }
+    const std::lock_guard lock(mutex_);
     const Device* d = findPlugged(path);
     return d != nullptr && !d->held;
 }
@@ -333,6 +346,7 @@ bool VirtualBench::canOpenReadWrite(const char* path) {
 bool VirtualBench::registerDeviceNotification(DeviceChangeSink* sink,
                                               const DEV_BROADCAST_DEVICEINTERFACE_A* filter,
                                               std::uint32_t flags) {
+    const std::lock_guard lock(mutex_);
     if (registrationFails_ || !NotificationRegistry::IsValidRequest(sink, filter, flags)) {
         return false;
     }
@@ -341,7 +355,28 @@ bool VirtualBench::registerDeviceNotification(DeviceChangeSink* sink,
 }
 
 void VirtualBench::unregister(DeviceChangeSink* sink) {
+    const std::lock_guard lock(mutex_);
     registry_.remove(sink);
+}
+
+std::uint64_t VirtualBench::enumerationCount() const {
+    const std::lock_guard lock(mutex_);
+    return enumerations_;
+}
+
+void VirtualBench::setRegistrationFails(bool fails) {
+    const std::lock_guard lock(mutex_);
+    registrationFails_ = fails;
+}
+
+void VirtualBench::setChangeListener(std::function<void()> listener) {
+    const std::lock_guard lock(mutex_);
+    listener_ = std::move(listener);
+}
+
+std::size_t VirtualBench::sinkCount() const {
+    const std::lock_guard lock(mutex_);
+    return registry_.size();
 }
 
 VirtualBench::Device* VirtualBench::find(int id) {

@@ -1,7 +1,8 @@
 #pragma once
 // An in-process HID bus with virtual KX4701 chips and plain HID devices, for the bench
 // program and the tests: plug, unplug, hold and break devices at will, and watch what the
-// host sent. Single-threaded: every call comes from the thread that owns the bench.
+// host sent. Safe from several threads: one lock over the whole bench, taken by every call
+// and by its connections, and let go while a silent chip keeps the host waiting.
 //
 // The bench must outlive every connection it handed out and every sink registered with it.
 // Connections to a device that was unplugged fail every call (attributes and strings
@@ -11,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -75,14 +77,14 @@ class VirtualBench : public HidBus, public DeviceNotificationSource {
     Faults& faults(int id);
     std::vector<DeviceSnapshot> devices() const;         // plugged devices, in plug order
     std::optional<DeviceSnapshot> device(int id) const;  // nullopt unless plugged
-    std::uint64_t enumerationCount() const { return enumerations_; }
-    void setRegistrationFails(bool fails) { registrationFails_ = fails; }
+    std::uint64_t enumerationCount() const;
+    void setRegistrationFails(bool fails);
     // Hands any notification to every registered sink, unfiltered.
     void deliver(std::uint32_t event, const void* data);
     // Called after any plug/unplug/hold/stored-settings change.
-    void setChangeListener(std::function<void()> listener) { listener_ = std::move(listener); }
+    void setChangeListener(std::function<void()> listener);
     // Number of sinks registered now.
-    std::size_t sinkCount() const { return registry_.size(); }
+    std::size_t sinkCount() const;
 
     // HidBus
     std::vector<HidDeviceInfo> enumerate() override;
@@ -115,6 +117,8 @@ class VirtualBench : public HidBus, public DeviceNotificationSource {
     void changed();
     DeviceSnapshot snapshot(const Device& d) const;
 
+    // Recursive: a listener or a sink may call back into the bench.
+    mutable std::recursive_mutex mutex_;
     std::map<int, std::unique_ptr<Device>> devices_;  // by id = plug order
     // The plugged devices by exact path: discovery probes every path, and a scan of
     // devices_ per probe made a refresh quadratic in the number of devices.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <filesystem>
 #include <vector>
 
 #include "config/TextCodec.h"
@@ -32,7 +33,7 @@ std::u16string Decode(std::string_view utf8) {
 }
 
 // HID_ID=0003:00003C5B:0000B207: bus, vendor and product in hexadecimal.
-bool ParseHidId(std::string_view value, unsigned& bus) {
+bool ParseHidId(std::string_view value, HidUevent& out) {
     const char* at = value.data();
     const char* const end = value.data() + value.size();
     for (int field = 0; field < 3; ++field) {
@@ -41,7 +42,7 @@ bool ParseHidId(std::string_view value, unsigned& bus) {
         if (ec != std::errc() || (field < 2 ? next == end || *next != ':' : next != end)) {
             return false;
         }
-        bus = field == 0 ? number : bus;
+        (field == 0 ? out.bus : field == 1 ? out.vendor : out.product) = number;
         at = next + 1;
     }
     return true;
@@ -74,7 +75,7 @@ std::optional<HidUevent> ParseHidUevent(std::string_view text) {
         const std::string_view key = line.substr(0, equals);
         const std::string_view value = line.substr(equals + 1);
         if (key == "HID_ID") {
-            id = ParseHidId(value, out.bus);
+            id = ParseHidId(value, out);
         } else if (key == "HID_NAME") {
             out.name = value;
             name = true;
@@ -89,8 +90,16 @@ std::optional<HidUevent> ParseHidUevent(std::string_view text) {
     return out;
 }
 
-std::optional<DeviceStrings> ReadDeviceStrings(const std::string& devnode,
-                                               const std::string& sysfs) {
+namespace {
+
+// The node's HID device (its uevent parsed) and, on the USB bus, its USB device's folder
+// (empty when there is none, as for uhid).
+struct Found {
+    HidUevent hid;
+    std::string usb;
+};
+
+std::optional<Found> FindDevice(const std::string& devnode, const std::string& sysfs) {
     const std::string node = HidrawSysfsDir(devnode, sysfs);
     if (node.empty()) {
         return std::nullopt;
@@ -101,9 +110,9 @@ std::optional<DeviceStrings> ReadDeviceStrings(const std::string& devnode,
     if (!hid) {
         return std::nullopt;
     }
-    DeviceStrings s{{}, Decode(hid->name), Decode(hid->uniq)};
+    Found found{*hid, {}};
     if (hid->bus != BUS_USB) {
-        return s;
+        return found;
     }
     // The kernel resolves "device" and then "..", so each step is the real parent; the walk
     // ends where the device tree does (no uevent file).
@@ -114,12 +123,52 @@ std::optional<DeviceStrings> ReadDeviceStrings(const std::string& devnode,
             break;
         }
         if (IsUsbDevice(*parent)) {
-            s.manufacturer = Decode(ReadAttribute(dir + "/manufacturer").value_or(""));
-            s.product = Decode(ReadAttribute(dir + "/product").value_or(""));
+            found.usb = dir;
             break;
         }
     }
+    return found;
+}
+
+}  // namespace
+
+std::optional<DeviceStrings> ReadDeviceStrings(const std::string& devnode,
+                                               const std::string& sysfs) {
+    const std::optional<Found> found = FindDevice(devnode, sysfs);
+    if (!found) {
+        return std::nullopt;
+    }
+    DeviceStrings s{{}, Decode(found->hid.name), Decode(found->hid.uniq)};
+    if (!found->usb.empty()) {
+        s.manufacturer = Decode(ReadAttribute(found->usb + "/manufacturer").value_or(""));
+        s.product = Decode(ReadAttribute(found->usb + "/product").value_or(""));
+    }
     return s;
+}
+
+std::optional<DeviceIds> ReadDeviceIds(const std::string& devnode, const std::string& sysfs) {
+    const std::optional<Found> found = FindDevice(devnode, sysfs);
+    if (!found) {
+        return std::nullopt;
+    }
+    unsigned release = 0;
+    if (!found->usb.empty()) {
+        const std::string bcd = ReadAttribute(found->usb + "/bcdDevice").value_or("");
+        // An unreadable bcdDevice leaves 0, as hidapi's strtol would.
+        (void)std::from_chars(bcd.data(), bcd.data() + bcd.size(), release, 16);
+    }
+    return DeviceIds{static_cast<std::uint16_t>(found->hid.vendor),
+                     static_cast<std::uint16_t>(found->hid.product),
+                     static_cast<std::uint16_t>(release)};
+}
+
+std::string UsbPortOf(const std::string& devnode, const std::string& sysfs) {
+    const std::optional<Found> found = FindDevice(devnode, sysfs);
+    std::error_code error;
+    const std::filesystem::path usb = found && !found->usb.empty()
+                                          ? std::filesystem::canonical(found->usb, error)
+                                          : std::filesystem::path();
+    return error ? std::string() : usb.filename().string();
 }
 
 }  // namespace kx::hid

@@ -10,6 +10,7 @@
 // any other bus, and for a USB HID device without a USB parent (uhid), no manufacturer and
 // the HID device's name as the product.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,7 +25,7 @@ struct DeviceStrings {
 // A HID device's uevent file: the bus (HID_ID's first field), HID_NAME and HID_UNIQ;
 // nullopt when one of them is missing (hidapi lists no such device).
 struct HidUevent {
-    unsigned bus = 0;
+    unsigned bus = 0, vendor = 0, product = 0;
     std::string name, uniq;
 };
 [[nodiscard]] std::optional<HidUevent> ParseHidUevent(std::string_view text);
@@ -33,5 +34,19 @@ struct HidUevent {
 // nullopt when sysfs has no HID device for it (gone, or not a hidraw path).
 [[nodiscard]] std::optional<DeviceStrings> ReadDeviceStrings(const std::string& devnode,
                                                              const std::string& sysfs = "/sys");
+
+// The ids hidapi gives an open device, from the same files: vendor and product from HID_ID,
+// the release from the USB device's bcdDevice (0 without a USB parent, as hidapi has it).
+// nullopt as for the strings. Cheaper than hidapi's own, which asks udev.
+struct DeviceIds {
+    std::uint16_t vendor = 0, product = 0, release = 0;
+};
+[[nodiscard]] std::optional<DeviceIds> ReadDeviceIds(const std::string& devnode,
+                                                     const std::string& sysfs = "/sys");
+
+// The USB port the hidraw node's USB device sits on: its name in sysfs, the bus's topology
+// path ("1-1.3"), which stays while the device leaves the bus and comes back. Empty without
+// a USB parent (uhid, Bluetooth) or when the node is gone.
+[[nodiscard]] std::string UsbPortOf(const std::string& devnode, const std::string& sysfs = "/sys");
 
 }  // namespace kx::hid

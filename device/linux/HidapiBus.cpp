@@ -38,16 +38,16 @@ class HidapiConnection : public HidConnection {
     HidapiConnection(const HidapiConnection&) = delete;
     HidapiConnection& operator=(const HidapiConnection&) = delete;
 
+    // From sysfs, as hidapi's own would have them, without asking udev for each device.
     bool attributes(std::uint16_t* vendorId, std::uint16_t* productId,
                     std::uint16_t* releaseNumber) override {
-        const hid_device_info* info = hid_get_device_info(device_);
-        if (info == nullptr || vendorId == nullptr || productId == nullptr ||
-            releaseNumber == nullptr) {
+        const std::optional<hid::DeviceIds> ids = hid::ReadDeviceIds(path_);
+        if (!ids || vendorId == nullptr || productId == nullptr || releaseNumber == nullptr) {
             return false;
         }
-        *vendorId = info->vendor_id;
-        *productId = info->product_id;
-        *releaseNumber = info->release_number;
+        *vendorId = ids->vendor;
+        *productId = ids->product;
+        *releaseNumber = ids->release;
         return true;
     }
 
@@ -92,17 +92,7 @@ class HidapiConnection : public HidConnection {
     }
 
     // The node stays this device's while it is open: its descriptor cannot change under us.
-    bool describe(std::vector<std::uint16_t>& usagePages, std::uint16_t& inputLength,
-                  std::uint16_t& outputLength) override {
-        const std::optional<hid::DescriptorSummary> summary = SummaryOf(path_);
-        if (!summary) {
-            return false;
-        }
-        usagePages = summary->usagePages;
-        inputLength = summary->lengths.input;
-        outputLength = summary->lengths.output;
-        return true;
-    }
+    std::optional<hid::DescriptorSummary> describe() override { return SummaryOf(path_); }
 
   private:
     hid_device* device_;
@@ -121,7 +111,11 @@ HidapiBus::~HidapiBus() {
 
 std::vector<HidDeviceInfo> HidapiBus::enumerate() {
     std::vector<HidDeviceInfo> out;
-    hid_device_info* list = hid_enumerate(0, 0);
+    hid_device_info* list = nullptr;
+    {
+        const std::lock_guard lock(mutex_);
+        list = hid_enumerate(0, 0);
+    }
     std::optional<hid::DeviceStrings> strings;  // of the node before: one per collection
     for (const hid_device_info* d = list; d != nullptr; d = d->next) {
         if (d->path == nullptr) {
@@ -152,7 +146,11 @@ std::vector<HidDeviceInfo> HidapiBus::enumerate() {
 }
 
 std::unique_ptr<HidConnection> HidapiBus::open(const std::string& path) {
-    hid_device* device = hid_open_path(path.c_str());
+    hid_device* device = nullptr;
+    {
+        const std::lock_guard lock(mutex_);
+        device = hid_open_path(path.c_str());
+    }
     if (device == nullptr) {
         return nullptr;
     }

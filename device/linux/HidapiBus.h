@@ -5,9 +5,12 @@
 // (device/linux/DeviceStrings.h), the same under every locale.
 //
 // Create at most one per process: it initialises hidapi and shuts it down on destruction,
-// so it must outlive every connection it opened.
+// so it must outlive every connection it opened. Safe from several threads: hidapi keeps the
+// error of its last enumeration or open in one global, so those two take turns; an open
+// device's calls touch only that device.
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,6 +32,9 @@ class HidapiBus : public HidBus {
     std::unique_ptr<HidConnection> open(const std::string& path) override;
     // open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK) succeeds (then closed at once).
     bool canOpenReadWrite(const char* path) override;
+
+  private:
+    std::mutex mutex_;  // hid_enumerate and hid_open_path
 };
 
 }  // namespace kx

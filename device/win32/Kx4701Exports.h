@@ -68,7 +68,7 @@ inline constexpr std::array<const char*, 14> EXPORT_NAMES = {
     "KX4701ResetToDefault",
 };
 
-// Our extension (device/DeviceLibraryExtension.h): optional, resolved all three or none. The
+// Our extension (device/DeviceLibraryExtension.h): optional, resolved all or none. The
 // maker's DLL lacks it; the stand-in has it.
 using KX4701GetChipInfoFn = int(WINAPI*)(int handle, WORD* family, WORD* firmware);
 using KX4701GetDefaultRateFn = int(WINAPI*)(int handle, BYTE* baudCode, BYTE* parityCode,
@@ -79,12 +79,15 @@ using KX4701GetDeviceCfgFn = int(WINAPI*)(int handle, WORD* vid, WORD* pid, BYTE
                                           char* product, BYTE* productLength, char* serial,
                                           BYTE* serialLength);
 
-enum class ExtensionExport : std::size_t { GetChipInfo, GetDefaultRate, GetDeviceCfg };
+using KX4701IsChipFn = int(WINAPI*)(int handle, int* chip);
 
-inline constexpr std::array<const char*, 3> EXTENSION_EXPORT_NAMES = {
+enum class ExtensionExport : std::size_t { GetChipInfo, GetDefaultRate, GetDeviceCfg, IsChip };
+
+inline constexpr std::array<const char*, 4> EXTENSION_EXPORT_NAMES = {
     "KX4701GetChipInfo",
     "KX4701GetDefaultRate",
     "KX4701GetDeviceCfg",
+    "KX4701IsChip",
 };
 
 }  // namespace kx::win32

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "config/TextCodec.h"
@@ -98,11 +99,13 @@ LoadedDeviceLibrary::~LoadedDeviceLibrary() {
 }
 
 int LoadedDeviceLibrary::KX4701DllInt() {
+    const std::lock_guard lock(mutex_);
     return Get<KX4701DllIntFn>(Export::DllInt)();
 }
 
 int LoadedDeviceLibrary::KX4701GetHidGuid(Guid* guid) {
     GUID system{};
+    const std::lock_guard lock(mutex_);
     const int result = Get<KX4701GetHidGuidFn>(Export::GetHidGuid)(&system);
     if (guid != nullptr) {
         std::memcpy(guid, &system, sizeof system);
@@ -111,35 +114,42 @@ int LoadedDeviceLibrary::KX4701GetHidGuid(Guid* guid) {
 }
 
 int LoadedDeviceLibrary::KX4701GetDevicePath(std::int32_t index, char* buffer, std::uint32_t size) {
+    const std::lock_guard lock(mutex_);
     return Get<KX4701GetDevicePathFn>(Export::GetDevicePath)(index, buffer, size);
 }
 
 DeviceHandle LoadedDeviceLibrary::KX4701OpenDevicePath(const char* path) {
+    const std::lock_guard lock(mutex_);
     return Get<KX4701OpenDevicePathFn>(Export::OpenDevicePath)(path);
 }
 
 int LoadedDeviceLibrary::KX4701CloseDevice(DeviceHandle handle) {
+    const std::lock_guard lock(mutex_);
     return Get<KX4701CloseDeviceFn>(Export::CloseDevice)(handle);
 }
 
 int LoadedDeviceLibrary::KX4701GetAttributes(DeviceHandle handle, std::uint16_t* vid,
                                              std::uint16_t* pid, std::uint16_t* version) {
+    const std::lock_guard lock(mutex_);
     return Get<KX4701GetAttributesFn>(Export::GetAttributes)(handle, vid, pid, version);
 }
 
 int LoadedDeviceLibrary::KX4701GetBufferLen(DeviceHandle handle, std::uint16_t* inputLength,
                                             std::uint16_t* outputLength) {
+    const std::lock_guard lock(mutex_);
     return Get<KX4701GetBufferLenFn>(Export::GetBufferLen)(handle, inputLength, outputLength);
 }
 
 int LoadedDeviceLibrary::KX4701SetTimeOut(DeviceHandle handle, std::uint32_t readTimeoutMs,
                                           std::uint32_t writeTimeoutMs) {
+    const std::lock_guard lock(mutex_);
     return Get<KX4701SetTimeOutFn>(Export::SetTimeOut)(handle, readTimeoutMs, writeTimeoutMs);
 }
 
 int LoadedDeviceLibrary::KX4701SetDefaultRate(DeviceHandle handle, std::uint8_t baudCode,
                                               std::uint8_t parityCode, std::uint8_t stopBitsCode,
                                               std::uint8_t dataBitsCode, std::uint8_t timingByte) {
+    const std::lock_guard lock(mutex_);
     return Get<KX4701SetDefaultRateFn>(Export::SetDefaultRate)(
         handle, baudCode, parityCode, stopBitsCode, dataBitsCode, timingByte);
 }
@@ -150,6 +160,7 @@ int LoadedDeviceLibrary::KX4701SetDeviceCfg(DeviceHandle handle, std::uint16_t v
                                             std::uint8_t manufacturerLength, const char* product,
                                             std::uint8_t productLength, const char* serial,
                                             std::uint8_t serialLength) {
+    const std::lock_guard lock(mutex_);
     return Get<KX4701SetDeviceCfgFn>(Export::SetDeviceCfg)(handle, vid, pid, maxPower, manufacturer,
                                                            manufacturerLength, product,
                                                            productLength, serial, serialLength);
@@ -157,6 +168,7 @@ int LoadedDeviceLibrary::KX4701SetDeviceCfg(DeviceHandle handle, std::uint16_t v
 
 int LoadedDeviceLibrary::GetString(Export which, DeviceHandle handle, char16_t* buffer,
                                    std::uint32_t units) {
+    const std::lock_guard lock(mutex_);
     return Get<KX4701GetStringFn>(which)(handle, reinterpret_cast<wchar_t*>(buffer), units);
 }
 
@@ -176,11 +188,13 @@ int LoadedDeviceLibrary::KX4701GetSerialNumberString(DeviceHandle handle, char16
 }
 
 int LoadedDeviceLibrary::KX4701ResetToDefault(DeviceHandle handle) {
+    const std::lock_guard lock(mutex_);
     return Get<KX4701ResetToDefaultFn>(Export::ResetToDefault)(handle);
 }
 
 int LoadedDeviceLibrary::KX4701GetChipInfo(DeviceHandle handle, std::uint16_t* family,
                                            std::uint16_t* firmware) {
+    const std::lock_guard lock(mutex_);
     return Get<KX4701GetChipInfoFn>(ExtensionExport::GetChipInfo)(handle, family, firmware);
 }
 
@@ -188,6 +202,7 @@ int LoadedDeviceLibrary::KX4701GetDefaultRate(DeviceHandle handle, std::uint8_t*
                                               std::uint8_t* parityCode, std::uint8_t* stopBitsCode,
                                               std::uint8_t* dataBitsCode,
                                               std::uint8_t* timingByte) {
+    const std::lock_guard lock(mutex_);
     return Get<KX4701GetDefaultRateFn>(ExtensionExport::GetDefaultRate)(
         handle, baudCode, parityCode, stopBitsCode, dataBitsCode, timingByte);
 }
@@ -197,9 +212,15 @@ int LoadedDeviceLibrary::KX4701GetDeviceCfg(DeviceHandle handle, std::uint16_t* 
                                             char* manufacturer, std::uint8_t* manufacturerLength,
                                             char* product, std::uint8_t* productLength,
                                             char* serial, std::uint8_t* serialLength) {
+    const std::lock_guard lock(mutex_);
     return Get<KX4701GetDeviceCfgFn>(ExtensionExport::GetDeviceCfg)(
         handle, vid, pid, maxPower, manufacturer, manufacturerLength, product, productLength,
         serial, serialLength);
+}
+
+int LoadedDeviceLibrary::KX4701IsChip(DeviceHandle handle, int* chip) {
+    const std::lock_guard lock(mutex_);
+    return Get<KX4701IsChipFn>(ExtensionExport::IsChip)(handle, chip);
 }
 
 }  // namespace kx::win32

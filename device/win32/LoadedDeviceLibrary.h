@@ -1,6 +1,8 @@
 #pragma once
 // Windows only: the maker's KX4701DLL.DLL, loaded at run time, as a kx::DeviceLibrary.
-// Every call goes straight to the DLL, which sets the thread's last error itself.
+// Every call goes straight to the DLL, which sets the thread's last error itself. The maker
+// promises nothing about threads, so the calls take turns (one lock); each is short, the
+// waits between them are the caller's and overlap.
 //
 // Loading resolves all fourteen functions or none: a missing file or function yields no
 // library but a failure that names it, so the program can say so and end before any
@@ -11,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "device/DeviceLibrary.h"
@@ -71,9 +74,9 @@ class LoadedDeviceLibrary final : public DeviceLibrary, public DeviceLibraryExte
                                     std::uint32_t units) override;
     int KX4701ResetToDefault(DeviceHandle handle) override;
 
-    // The extension when the DLL exports all three of its functions (the stand-in does),
-    // else null: the maker's library cannot read a chip's stored settings. Its three
-    // functions must only be called through this pointer.
+    // The extension when the DLL exports all its functions (the stand-in does), else null:
+    // the maker's library cannot read a chip's stored settings. Its functions must only be
+    // called through this pointer.
     [[nodiscard]] DeviceLibraryExtension* extension() {
         return extension_[0] != nullptr ? this : nullptr;
     }
@@ -87,6 +90,7 @@ class LoadedDeviceLibrary final : public DeviceLibrary, public DeviceLibraryExte
                            std::uint8_t* manufacturerLength, char* product,
                            std::uint8_t* productLength, char* serial,
                            std::uint8_t* serialLength) override;
+    int KX4701IsChip(DeviceHandle handle, int* chip) override;
 
   private:
     using Procs = std::array<void (*)(), EXPORT_NAMES.size()>;
@@ -106,7 +110,8 @@ class LoadedDeviceLibrary final : public DeviceLibrary, public DeviceLibraryExte
 
     HMODULE module_;
     Procs procs_;
-    ExtensionProcs extension_;  // all null unless all three were found
+    ExtensionProcs extension_;  // all null unless all were found
+    std::mutex mutex_;          // one call into the DLL at a time
 };
 
 }  // namespace kx::win32

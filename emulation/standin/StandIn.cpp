@@ -328,6 +328,10 @@ int WINAPI KX4701GetChipInfo(int handle, WORD* family, WORD* firmware) {
         [&](StandIn& s) { return s.library().KX4701GetChipInfo(handle, family, firmware); });
 }
 
+int WINAPI KX4701IsChip(int handle, int* chip) {
+    return Serialized([&](StandIn& s) { return s.library().KX4701IsChip(handle, chip); });
+}
+
 int WINAPI KX4701GetDefaultRate(int handle, BYTE* baudCode, BYTE* parityCode, BYTE* stopBitsCode,
                                 BYTE* dataBitsCode, BYTE* timingByte) {
     return Serialized([&](StandIn& s) {

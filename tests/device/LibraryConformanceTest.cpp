@@ -7,6 +7,7 @@
 #include <array>
 #include <cctype>
 #include <set>
+#include <thread>
 #include <type_traits>
 
 #include "Backends.h"
@@ -184,7 +185,8 @@ TYPED_TEST(LibraryConformance, WritesAreCheckedStoredReadBackAndResetUntilTheChi
     REQUIRE_RIG();
     const int id = this->backend.chipId;
     DeviceHandle h = this->openChip();
-    // Invalid arguments send nothing.
+    // Invalid arguments send nothing (after IDENTIFY, which the open did not send).
+    ASSERT_TRUE(lib.isIdentifiedChip(h));
     const std::uint64_t before = rig.device(id)->reportsReceived;
     const char* t = "abcdefghijklmnopqrstuvwxyz0123456789";
     struct Row {
@@ -255,6 +257,8 @@ TYPED_TEST(LibraryConformance, NonChipDeviceReceivesNoReportAtAll) {
     EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED_CODE);
     std::uint16_t family = 0, firmware = 0;
     EXPECT_TRUE(FailsWith(lib.KX4701GetChipInfo(h, &family, &firmware), ERROR_NOT_SUPPORTED_CODE));
+    int chip = 1;
+    EXPECT_TRUE(lib.KX4701IsChip(h, &chip) && chip == 0);
     EXPECT_EQ(rig.device(plain)->reportsReceived, 0u);
     lib.KX4701CloseDevice(h);
 }
@@ -265,6 +269,8 @@ TYPED_TEST(LibraryConformance, HandlesAreDistinctValidAndAllReleased) {
     std::vector<DeviceHandle> handles;
     for (std::size_t step : {1, 2, 1000, 1}) {
         handles.push_back(this->openChip(step));
+        int chip = 0;
+        EXPECT_TRUE(lib.KX4701IsChip(handles.back(), &chip) && chip == 1) << step;
         EXPECT_TRUE(lib.isIdentifiedChip(handles.back())) << step;
     }
     EXPECT_TRUE(lib.KX4701CloseDevice(handles[1]));
@@ -276,6 +282,51 @@ TYPED_TEST(LibraryConformance, HandlesAreDistinctValidAndAllReleased) {
     EXPECT_EQ(lib.KX4701CloseDevice(handles[0]), 0);
     EXPECT_EQ(lib.KX4701CloseDevice(INVALID_DEVICE_HANDLE), 0);
     EXPECT_TRUE(FailsWith(lib.KX4701SetTimeOut(handles[0], 1, 1), ERROR_INVALID_HANDLE_CODE));
+}
+
+// Several threads over one library: each walks the bus, opens a chip (two threads per chip),
+// writes, reads back and closes, over and over; a silent chip holds up only its own thread.
+TYPED_TEST(LibraryConformance, SeveralThreadsAtOnce) {
+    KxLibrary& lib = this->backend.library;
+    REQUIRE_RIG();
+    std::vector<int> chips = {this->backend.chipId};
+    for (int i = 0; i < 3; ++i) {
+        chips.push_back(rig.plugChip());
+    }
+    const int silent = rig.plugChip();
+    constexpr bool BENCH = std::is_same_v<TypeParam, BenchBackend>;
+    if constexpr (BENCH) {
+        rig.faults(silent).silent = true;
+    }
+    std::vector<std::thread> threads;
+    std::vector<int> failures(9, 0);
+    for (int t = 0; t < 9; ++t) {
+        const std::string mine =
+            rig.device(t == 8 ? silent : chips[std::size_t(t) % chips.size()])->path;
+        threads.emplace_back([&, t, mine] {
+            for (int round = 0; round < (t == 8 ? 1 : 20); ++round) {
+                std::array<char, DEVICE_PATH_BUFFER_SIZE> buffer{};
+                bool listed = false;
+                for (int i = 0; lib.KX4701GetDevicePath(i, buffer.data(), buffer.size()); ++i) {
+                    listed = listed || buffer.data() == mine;
+                }
+                const DeviceHandle h = lib.KX4701OpenDevicePath(mine.c_str());
+                const auto b = static_cast<std::uint8_t>(1 + (t + round) % 13);
+                const bool ok = listed && lib.KX4701SetTimeOut(h, 200, 200) &&
+                                lib.KX4701SetDefaultRate(h, b, 4, 1, 4, 0x30) &&
+                                this->storedSerial(h) && this->stored(h);
+                failures[std::size_t(t)] += !ok;
+                lib.KX4701CloseDevice(h);
+            }
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(failures, (std::vector<int>{0, 0, 0, 0, 0, 0, 0, 0, BENCH ? 1 : 0}));
+    for (int id : chips) {
+        EXPECT_EQ(rig.device(id)->identity, ChipIdentity{});
+    }
 }
 
 }  // namespace
