@@ -128,7 +128,7 @@ int RunCli(const std::vector<std::string>& args, Devices& devices, std::ostream&
     }
 
     ProvisionOptions provision;
-    std::string count;
+    std::string count, jobs;
     auto* prov = app.add_subcommand("provision", "write chip after chip from a profile");
     if (named == "provision") {
         prov->add_option("PROFILE", provision.profile, "the profile, a TOML file")->required();
@@ -140,6 +140,10 @@ int RunCli(const std::vector<std::string>& args, Devices& devices, std::ostream&
             ->option_text("FILE");
         prov->add_option("--log", provision.log, "append one JSON line per chip to FILE")
             ->option_text("FILE");
+        prov->add_option("--jobs", jobs, "chips in flight at most (8; 1: one after another)")
+            ->option_text("N");
+        prov->add_flag("--events", provision.events,
+                       "one JSON line per phase change per chip, in place of the live view");
         addDryRun(prov);
         addJson(prov);
     }
@@ -175,6 +179,18 @@ int RunCli(const std::vector<std::string>& args, Devices& devices, std::ostream&
             if (ec != std::errc() || end != count.data() + count.size() || provision.count < 1) {
                 return usage("--count must be a number of chips from 1, not '" + count + "'");
             }
+        }
+        if (!jobs.empty()) {
+            const auto [end, ec] =
+                std::from_chars(jobs.data(), jobs.data() + jobs.size(), provision.jobs);
+            if (ec != std::errc() || end != jobs.data() + jobs.size() || provision.jobs < 1 ||
+                provision.jobs > ProvisionOptions::MAX_JOBS) {
+                return usage("--jobs must be a number of chips from 1 to " +
+                             std::to_string(ProvisionOptions::MAX_JOBS) + ", not '" + jobs + "'");
+            }
+        }
+        if (provision.events && json) {
+            return usage("--events and --json both take standard output: give one");
         }
         provision.dryRun = dryRun;
         return ProvisionCommand(devices, provision, o);

@@ -60,11 +60,12 @@ int RunWrite(Devices& devices, const char* command, const DeviceSelector& select
                            "write could not be checked; nothing was written");
     }
     const std::vector<DeviceRecord> inventory = TakeInventory(devices, selector.path);
-    const Selection chosen = SelectDevices(inventory, selector);
+    Selection chosen = SelectDevices(inventory, selector);
     if (!chosen.error.empty()) {
         return FailCommand(o, command, EXIT_NO_DEVICE, chosen.error + "; nothing was written");
     }
-    for (const DeviceRecord& r : chosen.devices) {
+    for (DeviceRecord& r : chosen.devices) {
+        IdentifyChip(devices, r);
         if (r.device == nullptr) {
             return FailCommand(o, command, EXIT_FAILED,
                                r.displayPath + " cannot be opened now; nothing was written");
@@ -124,9 +125,8 @@ int ListCommand(Devices& devices, bool allHid, Output& o) {
                                                              : "other";
             o.out << (r.chipIndex >= 0 ? std::to_string(r.chipIndex) : std::string("-")) << "  "
                   << r.displayPath << "  " << Hex4(r.vid) << ":" << Hex4(r.pid) << "  ver "
-                  << Hex4(r.version) << "  " << kind
-                  << (r.kind == ChipKind::Chip ? " fw " + Version(r.firmware) : "") << "  \""
-                  << r.manufacturer << "\" \"" << r.product << "\" \"" << r.serial << "\"\n";
+                  << Hex4(r.version) << "  " << kind << "  \"" << r.manufacturer << "\" \""
+                  << r.product << "\" \"" << r.serial << "\"\n";
         }
     }
     if (!o.json && doc["devices"].empty()) {
@@ -139,11 +139,12 @@ int ListCommand(Devices& devices, bool allHid, Output& o) {
 
 int ShowCommand(Devices& devices, const DeviceSelector& selector, Output& o) {
     const std::vector<DeviceRecord> inventory = TakeInventory(devices, selector.path);
-    const Selection chosen = SelectDevices(inventory, selector);
+    Selection chosen = SelectDevices(inventory, selector);
     if (!chosen.error.empty()) {
         return FailCommand(o, "show", EXIT_NO_DEVICE, chosen.error);
     }
-    const DeviceRecord& r = chosen.devices.front();
+    DeviceRecord& r = chosen.devices.front();
+    IdentifyChip(devices, r);
     Json doc;
     doc["command"] = "show";
     doc["device"] = ReportedJson(r);
@@ -174,8 +175,8 @@ int ShowCommand(Devices& devices, const DeviceSelector& selector, Output& o) {
               << "reports   VID " << Hex4(r.vid) << " PID " << Hex4(r.pid) << " version "
               << Hex4(r.version) << "  \"" << r.manufacturer << "\" / \"" << r.product << "\" / \""
               << r.serial << "\"\n";
-        if (r.kind == ChipKind::Chip) {
-            o.out << "chip      KX4701, firmware " << Version(r.firmware) << "\n";
+        if (r.firmware) {
+            o.out << "chip      KX4701, firmware " << Version(*r.firmware) << "\n";
         }
         if (!doc["stored"].is_null()) {
             const Json& id = doc["stored"]["identity"];
@@ -259,7 +260,13 @@ int WriteAndCheckIdentity(Devices& devices, OpenDevice& device, const DeviceReco
     }
     StoredIdentity after;
     std::string where;
-    if (!ReadBackIdentity(devices, device, r, pathsBefore, expected, after, where, error)) {
+    const Follow follow{[&] { return DiscoverOpenablePaths(devices.library, devices.probe); },
+                        [&](const std::string& path) {
+                            return path == r.path ||
+                                   std::find(pathsBefore.begin(), pathsBefore.end(), path) ==
+                                       pathsBefore.end();
+                        }};
+    if (!ReadBackIdentity(devices, device, r, follow, expected, after, where, error)) {
         error = "written, but " + error;
         return EXIT_MISMATCH;
     }

@@ -24,10 +24,6 @@ std::string ReadReported(DeviceLibrary& library, ReadString read, DeviceHandle h
     return text::Utf16ToUtf8(std::u16string_view(buffer.data()));
 }
 
-bool Present(const std::vector<std::string>& paths, const std::string& path) {
-    return std::find(paths.begin(), paths.end(), path) != paths.end();
-}
-
 std::string Candidates(const std::vector<DeviceRecord>& records) {
     std::string out;
     for (const DeviceRecord& r : records) {
@@ -61,8 +57,8 @@ std::vector<DeviceRecord> TakeInventory(Devices& devices, const std::string& onl
             r.serial =
                 ReadReported(devices.library, &DeviceLibrary::KX4701GetSerialNumberString, h);
             if (devices.extension != nullptr) {
-                std::uint16_t family = 0;
-                r.kind = devices.extension->KX4701GetChipInfo(h, &family, &r.firmware) != 0
+                int chip = 0;
+                r.kind = devices.extension->KX4701IsChip(h, &chip) != 0 && chip != 0
                              ? ChipKind::Chip
                              : ChipKind::NotChip;
             }
@@ -76,6 +72,18 @@ std::vector<DeviceRecord> TakeInventory(Devices& devices, const std::string& onl
         out.push_back(std::move(r));
     }
     return out;
+}
+
+void IdentifyChip(Devices& devices, DeviceRecord& r) {
+    std::uint16_t family = 0, firmware = 0;
+    if (devices.extension == nullptr || r.kind != ChipKind::Chip || r.device == nullptr) {
+        return;
+    }
+    if (devices.extension->KX4701GetChipInfo(r.device->handle(), &family, &firmware) != 0) {
+        r.firmware = firmware;
+    } else {
+        r.kind = ChipKind::NotChip;
+    }
 }
 
 Selection SelectDevices(const std::vector<DeviceRecord>& inventory,
@@ -110,8 +118,8 @@ Selection SelectDevices(const std::vector<DeviceRecord>& inventory,
 }
 
 bool ReadBackIdentity(Devices& devices, OpenDevice& device, const DeviceRecord& record,
-                      const std::vector<std::string>& pathsBefore, const StoredIdentity& expected,
-                      StoredIdentity& after, std::string& where, std::string& error) {
+                      const Follow& follow, const StoredIdentity& expected, StoredIdentity& after,
+                      std::string& where, std::string& error) {
     where = record.path;
     if (device.readIdentity(after)) {
         return true;
@@ -123,10 +131,10 @@ bool ReadBackIdentity(Devices& devices, OpenDevice& device, const DeviceRecord& 
     while (std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(devices.reappearPoll);
         std::vector<std::pair<std::string, StoredIdentity>> found;
-        for (const std::string& path : DiscoverOpenablePaths(devices.library, devices.probe)) {
+        for (const std::string& path : follow.paths()) {
             std::string ignored;
             StoredIdentity id;
-            if (path == record.path || !Present(pathsBefore, path)) {
+            if (follow.mayBeIt(path)) {
                 if (auto again = OpenDevice::Open(devices, path, ignored);
                     again && again->readIdentity(id)) {
                     found.emplace_back(path, id);

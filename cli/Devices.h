@@ -36,6 +36,11 @@ struct Devices {
     // Waits until `notifications` delivered something or the time passed; false when the
     // run must stop (Ctrl-C). Null where nothing can be waited for.
     std::function<bool(std::chrono::milliseconds)> wait = {};
+    // The USB port a path's device sits on (its topology path, "1-1.3"), empty when it has
+    // none; null where the host cannot tell (a chip in flight is then followed by its serial).
+    std::function<std::string(const std::string& path)> portOf = {};
+    // Standard output is a terminal: provisioning's live view redraws in place.
+    bool terminal = false;
 };
 
 enum class ChipKind { Chip, NotChip, Unknown };  // Unknown: the library cannot tell
@@ -49,9 +54,9 @@ struct DeviceRecord {
     bool opened = false;      // false: it could not be opened (then nothing else is known)
     std::uint16_t vid = 0, pid = 0, version = 0;
     std::string manufacturer, product, serial;
-    ChipKind kind = ChipKind::Unknown;
-    std::uint16_t firmware = 0;  // from IDENTIFY, for a chip
-    int chipIndex = -1;          // position among the chips in list order, -1 for others
+    ChipKind kind = ChipKind::Unknown;      // by its report descriptor until IdentifyChip
+    std::optional<std::uint16_t> firmware;  // from IDENTIFY: set by IdentifyChip
+    int chipIndex = -1;                     // position among the chips in list order, -1 for others
     // The device, still open: a command goes on with it, so that no chip is identified
     // twice. Null when it could not be opened. Shared by the copies of the record.
     std::shared_ptr<OpenDevice> device;
@@ -61,9 +66,14 @@ struct DeviceRecord {
 
 // Every device discovery lists (or, given `onlyPath`, those whose path it names in any letter
 // case), in the library's order, each opened and read; it stays open while a record holds
-// it. A chip receives IDENTIFY (through the open); other devices receive no report.
+// it. A chip is told by its report descriptor: no device receives a report.
 [[nodiscard]] std::vector<DeviceRecord> TakeInventory(Devices& devices,
                                                       const std::string& onlyPath = {});
+
+// Asks a chip of the inventory for IDENTIFY, as a command does before it writes to it or
+// shows it: sets `firmware`, or makes the kind NotChip when it does not answer as a KX4701.
+// Nothing for a record of another kind or without the extension.
+void IdentifyChip(Devices& devices, DeviceRecord& record);
 
 // How a command names its devices: a path (any letter case), a serial string, or a position
 // among the chips; `all` allows (and without a name asks for) every chip that matches.
@@ -141,16 +151,23 @@ class OpenDevice {
     std::string error_;
 };
 
+// Where a chip that left the bus may have come back: the paths present now, and whether the
+// chip may be the device at one of them (decided without sending it anything).
+struct Follow {
+    std::function<std::vector<std::string>()> paths;
+    std::function<bool(const std::string& path)> mayBeIt;
+};
+
 // Reads back the stored identity after a write that changed it. A chip that applies a new
 // identity may leave the bus and enumerate again, perhaps under another path: when the read
-// on `device` fails, waits (devices.reappearWait) for the chip at its old path or at a path
-// not in `pathsBefore`, and reads it there. `where` gets the library's path it was read at.
-// A chip holding something other than `expected` is returned only when nothing better came
-// by the deadline, so the caller can report the mismatch. False with `error` when no chip
-// could be read; `error` is left alone on success.
+// on `device` fails, waits (devices.reappearWait) for the chip at a path `follow` allows, and
+// reads it there. `where` gets the library's path it was read at. A chip holding something
+// other than `expected` is returned only when nothing better came by the deadline, so the
+// caller can report the mismatch. False with `error` when no chip could be read; `error` is
+// left alone on success.
 bool ReadBackIdentity(Devices& devices, OpenDevice& device, const DeviceRecord& record,
-                      const std::vector<std::string>& pathsBefore, const StoredIdentity& expected,
-                      StoredIdentity& after, std::string& where, std::string& error);
+                      const Follow& follow, const StoredIdentity& expected, StoredIdentity& after,
+                      std::string& where, std::string& error);
 
 // The thread's last error as a short English phrase ("the chip refused the write").
 [[nodiscard]] std::string DescribeLastError(std::uint32_t code);

@@ -1,17 +1,25 @@
 #include "cli/Provision.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
+#include <map>
+#include <mutex>
 #include <set>
+#include <thread>
 
 #include "cli/DurableFile.h"
+#include "cli/LiveView.h"
 #include "cli/Profile.h"
 #include "cli/Report.h"
 #include "config/TextCodec.h"
 #include "device/DevicePath.h"
 #include "device/Discovery.h"
+#include "device/LastError.h"
 
 namespace kx::cli {
 namespace {
@@ -48,23 +56,55 @@ struct WakeSink final : DeviceChangeSink {
     void deliverDeviceChange(std::uint32_t, const void*) override {}
 };
 
+// One chip in flight: how the run names it, and the key it is followed by (its port where
+// the host knows it, else its new serial once it has one) while no scan may take it.
+struct InFlight {
+    DeviceRecord record;
+    std::string name;  // the port, else the path
+    std::string key;   // "port:1-1.3", "serial:PF-00017", or empty
+    std::optional<std::uint64_t> number;
+    std::string serial;  // UTF-8
+    double started = 0;
+};
+
 class ProvisionRun {
   public:
     ProvisionRun(Devices& devices, const ProvisionOptions& options, Output& o, Profile profile)
-        : devices_(devices), options_(options), o_(o), profile_(std::move(profile)) {}
+        : devices_(devices),
+          options_(options),
+          o_(o),
+          profile_(std::move(profile)),
+          view_(devices.terminal) {}
 
     int execute();
 
   private:
     bool open(std::string& error, int& code);
-    void scan();
-    void provision(const DeviceRecord& record);
+    // Puts the chips no pipeline has taken yet into the queue; how many it put there.
+    std::size_t scan();
+    // Takes chips from the queue and provisions each: a worker until the run stops, or the
+    // run's own thread (--jobs 1) until the queue is empty.
+    void work(bool untilEmpty);
+    void provision(InFlight& chip);
     bool take(std::uint64_t& number);
     // Logs `entry` with its result; `timing` (the phases so far) joins it in the run's JSON
     // document only, with the log's own time.
-    void finish(Json entry, Json timing, const char* result, const std::string& error);
-    void progress(const std::string& path, const std::string& serial, const std::string& what);
-    bool enough() const { return options_.count >= 0 && done_ >= options_.count; }
+    void finish(InFlight& chip, Json entry, Json timing, Phase result, const std::string& error);
+    void phase(InFlight& chip, Phase phase, const std::string& error = {});
+    void release(InFlight& chip);
+    // The paths present now, shared by the waiting pipelines: one discovery per poll interval.
+    std::vector<std::string> paths();
+    // What a path's device is followed by: its port, else the serial it reports.
+    std::string keyOf(const std::string& path);
+    std::string portKey(const std::string& path) const;
+    bool enough() const {  // under mutex_
+        return options_.count >= 0 &&
+               done_ + inFlight_ + static_cast<std::int64_t>(queue_.size()) >= options_.count;
+    }
+    double seconds() const {
+        return std::chrono::duration<double>(Clock::now() - started_).count();
+    }
+    void print(const std::string& text);  // under mutex_
 
     Devices& devices_;
     const ProvisionOptions& options_;
@@ -73,14 +113,29 @@ class ProvisionRun {
     std::string statePath_;
     std::unique_ptr<ExclusiveLock> lock_;
     std::unique_ptr<AppendOnlyFile> log_;
+    const Clock::time_point started_ = Clock::now();
+
+    // Everything below is shared by the pipelines, under mutex_; the chips' reports and
+    // waits are not.
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<InFlight> queue_;
+    std::int64_t inFlight_ = 0;
+    bool stopping_ = false;
     std::uint64_t next_ = 0;
-    std::set<std::string> handled_;     // library paths dealt with, while they stay plugged
-    std::vector<std::string> scanned_;  // the paths of the last scan
-    std::set<std::string> written_;     // serials this run wrote: such a chip is its own, back
-    std::int64_t done_ = 0, skipped_ = 0, failed_ = 0, mismatched_ = 0, tried_ = 0;
+    std::set<std::string> handled_;  // library paths dealt with, while they stay plugged
+    std::set<std::string> claimed_;  // the keys of the chips in flight
+    std::set<std::string> written_;  // serials this run wrote: such a chip is its own, back
+    std::int64_t done_ = 0, skipped_ = 0, failed_ = 0, mismatched_ = 0;
     std::string fatal_;
     std::string firstFailure_;  // the first chip's failure, as its line said it
     Json chips_ = Json::array();
+    LiveView view_;
+
+    std::mutex busMutex_;  // the shared discovery
+    Clock::time_point lookedAt_{};
+    std::vector<std::string> paths_;
+    std::map<std::string, std::string> keys_;  // path -> key, for the paths present
 };
 
 bool ProvisionRun::open(std::string& error, int& code) {
@@ -123,6 +178,10 @@ bool ProvisionRun::open(std::string& error, int& code) {
 }
 
 bool ProvisionRun::take(std::uint64_t& number) {
+    const std::lock_guard lock(mutex_);
+    if (!fatal_.empty()) {
+        return false;
+    }
     if (next_ > profile_.serial.maxNumber()) {
         fatal_ = "the counter has passed " + std::to_string(profile_.serial.maxNumber()) +
                  ", the largest number the serial pattern holds";
@@ -141,16 +200,41 @@ bool ProvisionRun::take(std::uint64_t& number) {
     return true;
 }
 
-void ProvisionRun::progress(const std::string& path, const std::string& serial,
-                            const std::string& what) {
-    if (!o_.json) {
-        o_.out << "provision: [" << tried_ << "] " << path << "  " << serial << "  " << what
-               << std::endl;
+void ProvisionRun::print(const std::string& text) {
+    if (!text.empty()) {
+        o_.out << text << std::flush;
     }
 }
 
-void ProvisionRun::finish(Json entry, Json timing, const char* result, const std::string& error) {
-    entry["result"] = result;
+void ProvisionRun::phase(InFlight& chip, Phase p, const std::string& error) {
+    const PhaseChange change{
+        chip.name, chip.record.displayPath, p, seconds(), chip.number, chip.serial, error};
+    const std::lock_guard lock(mutex_);
+    if (options_.events) {
+        print(EventLine(change) + "\n");
+    } else if (!o_.json) {
+        print(view_.change(change));
+    }
+}
+
+void ProvisionRun::release(InFlight& chip) {
+    const std::lock_guard lock(mutex_);
+    if (!chip.key.empty()) {
+        claimed_.erase(chip.key);
+    }
+}
+
+void ProvisionRun::finish(InFlight& chip, Json entry, Json timing, Phase result,
+                          const std::string& error) {
+    phase(chip, result, error);
+    const std::lock_guard lock(mutex_);
+    std::int64_t ignored = 0;  // a dry run's chips count as none of these
+    (result == Phase::Done       ? done_
+     : result == Phase::Skipped  ? skipped_
+     : result == Phase::DryRun   ? ignored
+     : result == Phase::Mismatch ? mismatched_
+                                 : failed_) += 1;
+    entry["result"] = PhaseName(result);
     if (!error.empty()) {
         entry["error"] = error;
         const std::string line = entry["path"].get<std::string>() + ": " + error;
@@ -162,6 +246,7 @@ void ProvisionRun::finish(Json entry, Json timing, const char* result, const std
     const Clock::time_point logged = Clock::now();
     if (log_) {
         std::string logError;
+        // One whole line per chip, in the order the chips end.
         if (!log_->append(entry.dump(), logError)) {
             fatal_ = logError;
         }
@@ -171,84 +256,164 @@ void ProvisionRun::finish(Json entry, Json timing, const char* result, const std
     chips_.push_back(std::move(entry));
 }
 
-void ProvisionRun::scan() {
-    const std::vector<DeviceRecord> inventory = TakeInventory(devices_);
+std::string ProvisionRun::portKey(const std::string& path) const {
+    const std::string port = devices_.portOf ? devices_.portOf(path) : std::string();
+    return port.empty() ? port : "port:" + port;
+}
+
+std::string ProvisionRun::keyOf(const std::string& path) {
+    std::string key = portKey(path);
+    if (key.empty()) {
+        std::string ignored;
+        if (auto d = OpenDevice::Open(devices_, path, ignored)) {
+            std::array<char16_t, STRING_BUFFER_UNITS> serial{};
+            if (devices_.library.KX4701GetSerialNumberString(d->handle(), serial.data(),
+                                                             STRING_BUFFER_UNITS) != 0) {
+                key = "serial:" + text::Utf16ToUtf8(std::u16string_view(serial.data()));
+            }
+        }
+    }
+    return key;
+}
+
+std::vector<std::string> ProvisionRun::paths() {
+    const std::lock_guard lock(busMutex_);
+    if (Clock::now() - lookedAt_ >= devices_.reappearPoll) {
+        paths_ = DiscoverOpenablePaths(devices_.library, devices_.probe);
+        lookedAt_ = Clock::now();
+        std::map<std::string, std::string> keys;
+        for (const std::string& path : paths_) {
+            const auto known = keys_.find(path);
+            keys[path] = known != keys_.end() ? known->second : keyOf(path);
+        }
+        keys_ = std::move(keys);
+    }
+    return paths_;
+}
+
+std::size_t ProvisionRun::scan() {
+    std::vector<DeviceRecord> inventory = TakeInventory(devices_);
+    const std::lock_guard lock(mutex_);
     std::set<std::string> present;
-    scanned_.clear();
     for (const DeviceRecord& r : inventory) {
         present.insert(r.path);
-        scanned_.push_back(r.path);
     }
     std::erase_if(handled_, [&](const std::string& p) { return !present.contains(p); });
-    for (const DeviceRecord& r : inventory) {
-        if (!fatal_.empty() || enough()) {
+    std::size_t added = 0;
+    for (DeviceRecord& r : inventory) {
+        if (!fatal_.empty() || enough() || stopping_) {
+            break;
+        }
+        // A chip in flight that came back at a new path is its pipeline's, found by its
+        // port or its new serial; never by the factory serial every fresh chip carries.
+        std::string key = portKey(r.path);
+        const bool inFlight = claimed_.contains(key.empty() ? "serial:" + r.serial : key) ||
+                              (devices_.portOf == nullptr &&
+                               written_.contains(text::Utf8ToAnsi(r.serial).value_or("")));
+        if (r.kind != ChipKind::Chip || inFlight || !handled_.insert(r.path).second) {
+            continue;
+        }
+        if (!key.empty()) {
+            claimed_.insert(key);
+        }
+        std::string name = key.empty() ? r.displayPath : key.substr(5);
+        queue_.push_back(InFlight{std::move(r), std::move(name), std::move(key), {}, {}, 0});
+        ++added;
+    }
+    changed_.notify_all();
+    return added;
+}
+
+void ProvisionRun::work(bool untilEmpty) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (!untilEmpty) {
+            changed_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+        }
+        if (queue_.empty()) {
             return;
         }
-        if (r.kind == ChipKind::Chip && handled_.insert(r.path).second) {
-            provision(r);
-        }
+        InFlight chip = std::move(queue_.front());
+        queue_.pop_front();
+        ++inFlight_;
+        lock.unlock();
+        chip.started = seconds();
+        provision(chip);
+        release(chip);
+        lock.lock();
+        --inFlight_;
+        changed_.notify_all();
     }
 }
 
-void ProvisionRun::provision(const DeviceRecord& record) {
+void ProvisionRun::provision(InFlight& chip) {
+    const DeviceRecord& record = chip.record;
     OpenDevice& device = *record.device;
     Json entry;
     entry["time"] = UtcTimestamp();
     entry["path"] = record.displayPath;
     entry["number"] = nullptr;
     Json timing = Json::object();
-    Clock::time_point phase = Clock::now();
+    Clock::time_point phaseStart = Clock::now();
 
+    phase(chip, Phase::Reading);
     StoredIdentity before;
     SerialDefaults beforeSerial{};
     if (!device.readIdentity(before) || !device.readSerial(beforeSerial)) {
-        ++tried_;
-        ++failed_;
-        progress(record.displayPath, "-", "failed");
-        finish(std::move(entry), Json::object(), "failed",
+        finish(chip, std::move(entry), Json::object(), Phase::Failed,
                device.error() + "; nothing was written");
         return;
     }
-    if (written_.contains(before.serial)) {
-        return;  // a chip of this run, enumerated again after its write
+    {
+        const std::lock_guard lock(mutex_);
+        if (written_.contains(before.serial)) {
+            return;  // a chip of this run, enumerated again after its write
+        }
     }
     entry["before"] = {{"identity", IdentityJson(before)}, {"serial", SerialJson(beforeSerial)}};
-    ++tried_;
     if (profile_.serial.matches(before.serial) && !options_.rewrite) {
-        ++skipped_;
-        entry["serial"] = text::AnsiToUtf8(before.serial);
-        progress(record.displayPath, text::AnsiToUtf8(before.serial), "skipped");
+        chip.serial = text::AnsiToUtf8(before.serial);
+        entry["serial"] = chip.serial;
         entry["reason"] = "already carries a serial of this profile (--rewrite writes it again)";
-        finish(std::move(entry), Json::object(), "skipped", "");
+        finish(chip, std::move(entry), Json::object(), Phase::Skipped, "");
         return;
     }
     const SerialDefaults serialTarget = profile_.serialDefaults.appliedTo(beforeSerial);
     StoredIdentity target = profile_.identity.appliedTo(before);
-    timing["read"] = MillisecondsSince(phase);
+    timing["read"] = MillisecondsSince(phaseStart);
 
-    phase = Clock::now();
+    phaseStart = Clock::now();
     std::uint64_t number = 0;
     if (!take(number)) {
         return;
     }
-    timing["number"] = MillisecondsSince(phase);
+    timing["number"] = MillisecondsSince(phaseStart);
     target.serial = profile_.serial.format(number);
-    const std::string serialText = text::AnsiToUtf8(target.serial);
+    chip.number = number;
+    chip.serial = text::AnsiToUtf8(target.serial);
+    {
+        const std::lock_guard lock(mutex_);
+        written_.insert(target.serial);
+        if (chip.key.empty()) {
+            // No port to follow it by: its new serial is its own, no other chip has it.
+            chip.key = "serial:" + chip.serial;
+            claimed_.insert(chip.key);
+        }
+    }
     entry["number"] = number;
-    entry["serial"] = serialText;
+    entry["serial"] = chip.serial;
     entry["serial_defaults"] = SerialJson(serialTarget);
     entry["identity"] = IdentityJson(target);
+    phase(chip, Phase::Numbered);
     if (options_.dryRun) {
-        progress(record.displayPath, serialText, "would be written (dry run)");
-        finish(std::move(entry), timing, "dry-run", "");
+        finish(chip, std::move(entry), timing, Phase::DryRun, "");
         return;
     }
-    written_.insert(target.serial);
 
-    phase = Clock::now();
+    phaseStart = Clock::now();
+    phase(chip, Phase::Writing);
     const bool serialWritten = !profile_.serialDefaults.any() || device.writeSerial(serialTarget);
     if (!serialWritten || !device.writeIdentity(target)) {
-        ++failed_;
         // What the chip holds now, if it can still tell: the write is all or nothing.
         StoredIdentity now;
         entry["identity_state"] = !serialWritten              ? "old"
@@ -256,22 +421,31 @@ void ProvisionRun::provision(const DeviceRecord& record) {
                                   : now == target             ? "new"
                                   : now == before             ? "old"
                                                               : "other";
-        progress(record.displayPath, serialText, "failed");
-        finish(std::move(entry), timing, "failed",
+        finish(chip, std::move(entry), timing, Phase::Failed,
                device.error() + "; number " + std::to_string(number) + " is burned");
         return;
     }
-    timing["write"] = MillisecondsSince(phase);
+    timing["write"] = MillisecondsSince(phaseStart);
 
-    phase = Clock::now();
+    phaseStart = Clock::now();
+    phase(chip, Phase::Waiting);
     StoredIdentity after;
     SerialDefaults afterSerial{};
     std::string where, error;
-    // The scan's paths stand for the ones before the write: a walk of the bus per chip would
-    // make a run over many chips quadratic.
-    bool same = ReadBackIdentity(devices_, device, record, scanned_, target, after, where, error);
+    const std::string key = chip.key;
+    const Follow follow{[this] { return paths(); },
+                        [this, key](const std::string& path) {
+                            const std::lock_guard lock(busMutex_);
+                            const auto found = keys_.find(path);
+                            return found != keys_.end() && found->second == key;
+                        }};
+    bool same = ReadBackIdentity(devices_, device, record, follow, target, after, where, error);
     if (same) {
-        handled_.insert(where);
+        phase(chip, Phase::Checking);
+        {
+            const std::lock_guard lock(mutex_);
+            handled_.insert(where);
+        }
         bool read = where == record.path && device.readSerial(afterSerial);
         if (!read) {
             std::string ignored;
@@ -287,16 +461,12 @@ void ProvisionRun::provision(const DeviceRecord& record) {
                           : "read back " + IdentityText(after) + ", " + SerialText(afterSerial);
         }
     }
-    timing["check"] = MillisecondsSince(phase);
+    timing["check"] = MillisecondsSince(phaseStart);
     if (!same) {
-        ++mismatched_;
-        progress(record.displayPath, serialText, "mismatch");
-        finish(std::move(entry), timing, "mismatch", "written, but " + error);
+        finish(chip, std::move(entry), timing, Phase::Mismatch, "written, but " + error);
         return;
     }
-    ++done_;
-    progress(record.displayPath, serialText, "done");
-    finish(std::move(entry), timing, "done", "");
+    finish(chip, std::move(entry), timing, Phase::Done, "");
 }
 
 int ProvisionRun::execute() {
@@ -321,9 +491,52 @@ int ProvisionRun::execute() {
                                "cannot watch for chips being plugged; nothing was written");
         }
     }
-    scan();
-    while (options_.watch && fatal_.empty() && !enough() && devices_.wait(RESCAN_INTERVAL)) {
-        scan();
+    // --jobs 1 is one chip after another on this thread, as each scan finds them.
+    std::vector<std::thread> workers;
+    for (int i = 0; options_.jobs > 1 && i < options_.jobs; ++i) {
+        workers.emplace_back([this] { work(false); });
+    }
+    const auto scanned = [&] {
+        const std::size_t added = scan();
+        if (workers.empty()) {
+            work(true);
+        }
+        return added;
+    };
+    const auto idle = [&] { return queue_.empty() && inFlight_ == 0; };
+    const auto stopped = [&] {
+        const std::lock_guard lock(mutex_);
+        return !fatal_.empty() || (options_.count >= 0 && done_ >= options_.count);
+    };
+    if (options_.watch) {
+        scanned();
+        while (!stopped() && devices_.wait(RESCAN_INTERVAL)) {
+            scanned();
+            const std::lock_guard lock(mutex_);
+            if (!options_.events && !o_.json) {
+                print(view_.tick(seconds()));
+            }
+        }
+    } else {
+        // Again while chips failed short of --count, and new ones came meanwhile.
+        while (scanned() > 0 && !stopped()) {
+            std::unique_lock lock(mutex_);
+            while (!changed_.wait_for(lock, RESCAN_INTERVAL, idle)) {
+                if (!options_.events && !o_.json) {
+                    print(view_.tick(seconds()));
+                }
+            }
+        }
+    }
+    {
+        // Ctrl-C, --count or a fatal error: the chips in hand end properly, no new one starts.
+        std::unique_lock lock(mutex_);
+        queue_.clear();
+        stopping_ = true;
+        changed_.notify_all();
+    }
+    for (std::thread& w : workers) {
+        w.join();
     }
     if (registered) {
         devices_.notifications->unregister(&sink);
@@ -349,9 +562,13 @@ int ProvisionRun::execute() {
         doc["done"] = done_;
         doc["skipped"] = skipped_;
         doc["failed"] = failed_ + mismatched_;
+        doc["seconds"] = seconds();
         doc["chips"] = chips_;
         o_.out << doc.dump(2) << "\n";
-    } else {
+    } else if (!options_.events) {
+        if (done_ + skipped_ + failed_ + mismatched_ > 0) {
+            print(view_.finish(seconds()));
+        }
         o_.out << "provision: " << done_ << " done, " << skipped_ << " skipped, "
                << failed_ + mismatched_ << " failed; next number " << next_
                << (options_.dryRun ? " after these; " : " in ") << statePath_

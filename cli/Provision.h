@@ -1,9 +1,11 @@
 #pragma once
-// `kx4701 provision`: writes chip after chip from a profile (cli/Profile.h), each with the
-// next serial number of a counter kept in a state file. A number is taken durably before
-// the chip is written, so none is ever used twice, even across a crash, a kill or a power
-// loss; a number may be skipped (a failed chip), never repeated. One run at a time per state
-// file (a lock). Each chip's outcome is appended to an optional log of JSON lines.
+// `kx4701 provision`: writes chips from a profile (cli/Profile.h), each with the next serial
+// number of a counter kept in a state file, up to `jobs` chips in flight at once, each
+// through its own pipeline (read stored, take a number, write, wait for it to come back,
+// read back, log). A number is taken durably before its chip is written, so none is ever
+// used twice, even across a crash, a kill or a power loss; a number may be skipped (a failed
+// chip), never repeated. One run at a time per state file (a lock). Each chip's outcome is
+// appended to an optional log of JSON lines, whole lines in the order the chips end.
 
 #include <cstdint>
 #include <string>
@@ -21,6 +23,10 @@ struct ProvisionOptions {
     bool watch = false;       // wait for chips to be plugged, until Ctrl-C or `count`
     bool rewrite = false;     // also chips that already carry a serial of the pattern
     bool dryRun = false;      // validate, show the numbers, write and take nothing
+    int jobs = DEFAULT_JOBS;  // chips in flight at most; 1: one after another
+    bool events = false;      // one JSON line per phase change per chip on `out`
+    static constexpr int DEFAULT_JOBS = 8;
+    static constexpr int MAX_JOBS = 256;
 };
 
 // Returns the exit code: 0 when every chip it tried is done, 1 when one failed (or the

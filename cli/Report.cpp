@@ -54,7 +54,7 @@ Json ReportedJson(const DeviceRecord& r) {
     j["product"] = r.product;
     j["serial"] = r.serial;
     j["kx4701"] = KindJson(r.kind);
-    j["firmware"] = r.kind == ChipKind::Chip ? Json(Version(r.firmware)) : Json(nullptr);
+    j["firmware"] = r.firmware ? Json(Version(*r.firmware)) : Json(nullptr);
     return j;
 }
 

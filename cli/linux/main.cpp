@@ -3,6 +3,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
@@ -12,6 +13,7 @@
 
 #include "cli/Cli.h"
 #include "device/hotplug/linux/NotificationSource.h"
+#include "device/linux/DeviceStrings.h"
 #include "device/linux/SystemDevices.h"
 
 namespace {
@@ -40,6 +42,8 @@ int main(int argc, char** argv) {
     kx::SystemDevices system;
     kx::hotplug::UeventNotificationSource notifications;
     kx::cli::Devices devices{system.library(), system.probe(), &system.kxLibrary(), &notifications};
+    devices.portOf = [](const std::string& path) { return kx::hid::UsbPortOf(path); };
+    devices.terminal = ::isatty(STDOUT_FILENO) == 1;
     bool catching = false;
     devices.wait = [&](std::chrono::milliseconds timeout) {
         if (!catching) {

@@ -52,5 +52,10 @@ int main() {
     }
     kx::win32::FileProbe probe;
     kx::cli::Devices devices{*loaded.library, probe, loaded.library->extension(), nullptr};
+    // The live view redraws in place only on a console that takes the terminal's sequences.
+    const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    devices.terminal = GetConsoleMode(console, &mode) != 0 &&
+                       SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
     return kx::cli::RunCli(args, devices, std::cout, std::cerr);
 }

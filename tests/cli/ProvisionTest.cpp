@@ -12,6 +12,7 @@
 #include "CliRig.h"
 #include "cli/Commands.h"
 #include "cli/DurableFile.h"
+#include "cli/LiveView.h"
 #include "cli/Profile.h"
 #include "cli/Provision.h"
 #include "config/TextCodec.h"
@@ -21,6 +22,53 @@ namespace {
 
 using Json = nlohmann::json;
 namespace fs = std::filesystem;
+
+// Change by change: a terminal's block redrawn in place, a chip that ends left above it;
+// elsewhere a line per chip that ends; and the --events line of each change.
+TEST(LiveView, RedrawnInPlaceOnATerminalPlainLinesElsewhereAndEvents) {
+    const std::string U = "\x1b[1A\x1b[2K", T = " skipped, ";
+    const struct {
+        PhaseChange change;
+        std::string terminal, plain, event;
+    } rows[] = {
+        {{"1-1.3", "/dev/hidraw3", Phase::Reading, 0, {}, "", ""},
+         "  1-1.3  -  reading  0.0 s\n  0 done, 0" + T +
+             "0 failed in 0.0 s, 0.0 chips per "
+             "minute, 1 in flight\n",
+         "",
+         R"({"event":"phase","t":0.0,"chip":"1-1.3","path":"/dev/hidraw3","phase":"reading",)"
+         R"("number":null,"serial":""})"},
+        {{"1-1.4", "/dev/hidraw4", Phase::Numbered, 1.25, 8, "S-8", ""},
+         U + U + "  1-1.3  -  reading  1.2 s\n  1-1.4  S-8  numbered  0.0 s\n  0 done, 0" + T +
+             "0 failed in 1.2 s, 0.0 chips per minute, 2 in flight\n",
+         "",
+         R"({"event":"phase","t":1.25,"chip":"1-1.4","path":"/dev/hidraw4","phase":"numbered",)"
+         R"("number":8,"serial":"S-8"})"},
+        {{"1-1.3", "/dev/hidraw3", Phase::Done, 3, 7, "S-7", ""},
+         U + U + U + "provision: [1] 1-1.3  S-7  done  3.0 s\n  1-1.4  S-8  numbered  1.8 s\n" +
+             "  1 done, 0" + T + "0 failed in 3.0 s, 20.0 chips per minute, 1 in flight\n",
+         "provision: [1] 1-1.3  S-7  done  3.0 s\n",
+         R"({"event":"phase","t":3.0,"chip":"1-1.3","path":"/dev/hidraw3","phase":"done",)"
+         R"("number":7,"serial":"S-7"})"},
+        {{"1-1.4", "/dev/hidraw4", Phase::Failed, 4, 8, "S-8", "gone"},
+         U + U + "provision: [2] 1-1.4  S-8  failed  2.8 s: gone\n  1 done, 0" + T +
+             "1 failed in 4.0 s, 15.0 chips per minute, 0 in flight\n",
+         "provision: [2] 1-1.4  S-8  failed  2.8 s: gone\n",
+         R"({"event":"phase","t":4.0,"chip":"1-1.4","path":"/dev/hidraw4","phase":"failed",)"
+         R"("number":8,"serial":"S-8","error":"gone"})"},
+    };
+    LiveView terminal(true), plain(false);
+    for (const auto& row : rows) {
+        EXPECT_EQ(terminal.change(row.change), row.terminal) << PhaseName(row.change.phase);
+        EXPECT_EQ(plain.change(row.change), row.plain);
+        EXPECT_EQ(EventLine(row.change), row.event);
+    }
+    const std::string totals = "provision: 1 done, 0" + T +
+                               "1 failed in 60.0 s, 1.0 chips per "
+                               "minute\n";
+    EXPECT_EQ(terminal.finish(60), U + totals);
+    EXPECT_EQ(plain.finish(60), totals);
+}
 
 TEST(Profile, EveryErrorNamesTheLineTheKeyAndWhatIsAllowed) {
     const struct {
@@ -140,8 +188,12 @@ struct Line : CliRig {
     }
     ~Line() { fs::remove_all(dir); }
     void setProfile(const std::string& text) { std::ofstream(dir / "p.toml") << text; }
+    // One chip after another unless `extra` gives --jobs: the order is the bench's.
     Result provision(std::vector<std::string> extra = {}) {
         std::vector<std::string> args{"provision", path("p.toml"), "--log", path("log")};
+        if (std::find(extra.begin(), extra.end(), "--jobs") == extra.end()) {
+            extra.insert(extra.end(), {"--jobs", "1"});
+        }
         args.insert(args.end(), extra.begin(), extra.end());
         return run(args);
     }
