@@ -80,8 +80,8 @@ class ProvisionRun {
 
   private:
     bool open(std::string& error, int& code);
-    // Puts the chips no pipeline has taken yet into the queue; how many it put there.
-    std::size_t scan();
+    // Puts the chips no pipeline has taken yet into the queue.
+    void scan();
     // Takes chips from the queue and provisions each: a worker until the run stops, or the
     // run's own thread (--jobs 1) until the queue is empty.
     void work(bool untilEmpty);
@@ -97,9 +97,11 @@ class ProvisionRun {
     // What a path's device is followed by: its port, else the serial it reports.
     std::string keyOf(const std::string& path);
     std::string portKey(const std::string& path) const;
-    bool enough() const {  // under mutex_
-        return options_.count >= 0 &&
-               done_ + inFlight_ + static_cast<std::int64_t>(queue_.size()) >= options_.count;
+    // Whether another chip may start (under mutex_): --count counts the chips in flight as
+    // done, and takes the next when one of them fails.
+    bool mayStart() const {
+        return !stopping_ && fatal_.empty() &&
+               (options_.count < 0 || done_ + inFlight_ < options_.count);
     }
     double seconds() const {
         return std::chrono::duration<double>(Clock::now() - started_).count();
@@ -291,7 +293,7 @@ std::vector<std::string> ProvisionRun::paths() {
     return paths_;
 }
 
-std::size_t ProvisionRun::scan() {
+void ProvisionRun::scan() {
     std::vector<DeviceRecord> inventory = TakeInventory(devices_);
     const std::lock_guard lock(mutex_);
     std::set<std::string> present;
@@ -299,11 +301,7 @@ std::size_t ProvisionRun::scan() {
         present.insert(r.path);
     }
     std::erase_if(handled_, [&](const std::string& p) { return !present.contains(p); });
-    std::size_t added = 0;
     for (DeviceRecord& r : inventory) {
-        if (!fatal_.empty() || enough() || stopping_) {
-            break;
-        }
         // A chip in flight that came back at a new path is its pipeline's, found by its
         // port or its new serial; never by the factory serial every fresh chip carries.
         std::string key = portKey(r.path);
@@ -318,19 +316,17 @@ std::size_t ProvisionRun::scan() {
         }
         std::string name = key.empty() ? r.displayPath : key.substr(5);
         queue_.push_back(InFlight{std::move(r), std::move(name), std::move(key), {}, {}, 0});
-        ++added;
     }
     changed_.notify_all();
-    return added;
 }
 
 void ProvisionRun::work(bool untilEmpty) {
     std::unique_lock lock(mutex_);
     for (;;) {
         if (!untilEmpty) {
-            changed_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+            changed_.wait(lock, [&] { return stopping_ || (!queue_.empty() && mayStart()); });
         }
-        if (queue_.empty()) {
+        if (queue_.empty() || !mayStart()) {
             return;
         }
         InFlight chip = std::move(queue_.front());
@@ -497,13 +493,12 @@ int ProvisionRun::execute() {
         workers.emplace_back([this] { work(false); });
     }
     const auto scanned = [&] {
-        const std::size_t added = scan();
+        scan();
         if (workers.empty()) {
             work(true);
         }
-        return added;
     };
-    const auto idle = [&] { return queue_.empty() && inFlight_ == 0; };
+    const auto idle = [&] { return inFlight_ == 0 && (queue_.empty() || !mayStart()); };
     const auto stopped = [&] {
         const std::lock_guard lock(mutex_);
         return !fatal_.empty() || (options_.count >= 0 && done_ >= options_.count);
@@ -518,13 +513,11 @@ int ProvisionRun::execute() {
             }
         }
     } else {
-        // Again while chips failed short of --count, and new ones came meanwhile.
-        while (scanned() > 0 && !stopped()) {
-            std::unique_lock lock(mutex_);
-            while (!changed_.wait_for(lock, RESCAN_INTERVAL, idle)) {
-                if (!options_.events && !o_.json) {
-                    print(view_.tick(seconds()));
-                }
+        scanned();
+        std::unique_lock lock(mutex_);
+        while (!changed_.wait_for(lock, RESCAN_INTERVAL, idle)) {
+            if (!options_.events && !o_.json) {
+                print(view_.tick(seconds()));
             }
         }
     }

@@ -2,8 +2,9 @@
 // The chip's device library as the tool sees it: fourteen operations, each named as the
 // maker names them. Every result is a flag (nonzero = success) unless said otherwise;
 // a failing call also sets the calling thread's last error (device/LastError.h).
-// All calls come from one thread. The library owns whatever stands behind a handle;
-// the caller owns the handle value and must close it.
+// Calls may come from several threads (ours locks; the maker's DLL is called one call at a
+// time, device/win32/LoadedDeviceLibrary.h). The library owns whatever stands behind a
+// handle; the caller owns the handle value and must close it.
 
 #include <cstdint>
 

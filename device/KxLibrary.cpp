@@ -126,6 +126,7 @@ int KxLibrary::KX4701GetDevicePath(std::int32_t index, char* buffer, std::uint32
         std::vector<HidDeviceInfo> fresh = bus_.enumerate();
         lock.lock();
         snapshots_[self] = std::move(fresh);
+        latest_ = self;
     }
     const std::vector<HidDeviceInfo>& snapshot = snapshots_[self];
     if (static_cast<std::size_t>(index) >= snapshot.size()) {
@@ -165,8 +166,15 @@ DeviceHandle KxLibrary::KX4701OpenDevicePath(const char* path) {
     std::optional<Resolved> found;
     {
         const std::lock_guard lock(mutex_);
-        if (const auto it = snapshots_.find(std::this_thread::get_id()); it != snapshots_.end()) {
-            found = Resolve(it->second, wanted);
+        // The caller's own discovery, else the latest of any thread (one thread may discover
+        // for others that open).
+        for (const std::thread::id id : {std::this_thread::get_id(), latest_}) {
+            if (const auto it = snapshots_.find(id); it != snapshots_.end() && !found) {
+                found = Resolve(it->second, wanted);
+                if (!found->match) {
+                    found.reset();
+                }
+            }
         }
     }
     std::unique_ptr<HidConnection> connection;

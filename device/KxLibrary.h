@@ -115,6 +115,7 @@ class KxLibrary : public DeviceLibrary, public DeviceLibraryExtension {
     // Each thread's discovery: taken at index 0, served for the later ones and for opens by
     // name. One per thread that ever discovered (a few; they live as long as the library).
     std::map<std::thread::id, std::vector<HidDeviceInfo>> snapshots_;
+    std::thread::id latest_;  // whose snapshot is the newest
     std::map<DeviceHandle, std::shared_ptr<Open>> handles_;
     DeviceHandle nextHandle_ = 1;
 };

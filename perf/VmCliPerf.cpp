@@ -1,9 +1,11 @@
 // kx_vm_cli_perf ROUNDS KX4701 LIST_FLOOR: the command-line tool on a real kernel, run by
 // `scripts/vmtest --perf` beside the VM's emulated chips. `kx4701 list` and its floor
 // (kx_list_floor: hidapi's enumeration and a probe of each node) run as processes in
-// alternating order, ROUNDS times each; then one `kx4701 provision --rewrite --json` over
-// every chip there. Prints one line for scripts/vmtest: the medians of both lists' CPU and
-// wall time, chips per minute, and the mean time per chip of each provisioning phase.
+// alternating order, ROUNDS times each; then `kx4701 provision --rewrite --json` over every
+// chip there, with --jobs 1 and then --jobs 16. Prints one line for scripts/vmtest: the
+// medians of both lists' CPU and wall time; for each provisioning run its time, its CPU and
+// the guest's busy CPU time, the median and 95th percentile of a chip's start-to-end time,
+// and the mean time per chip of each phase.
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -56,6 +58,15 @@ Run Spawn(std::vector<const char*> argv, const char* out) {
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     posix_spawn_file_actions_destroy(&files);
     return r;
+}
+
+// The guest's CPU time spent on anything but idling, in clock ticks, from /proc/stat.
+std::uint64_t GuestBusyJiffies() {
+    std::ifstream stat("/proc/stat");
+    std::string cpu;
+    std::uint64_t user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0;
+    stat >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq;
+    return user + nice + system + irq + softirq;
 }
 
 // Where a list's time goes, in this process: discovery alone, then each device opened and
@@ -123,28 +134,47 @@ int main(int argc, char** argv) {
 
     std::ofstream("/tmp/kx-perf.toml") << "[serial]\nbaud = 57600\n[identity]\n"
                                           "product = \"Perf\"\nserial = \"PF-{counter:05}\"\n";
-    const Run provision = Spawn({kx4701, "provision", "/tmp/kx-perf.toml", "--rewrite", "--json"},
-                                "/tmp/kx-perf.json");
-    std::ifstream in("/tmp/kx-perf.json");
-    const nlohmann::json doc = nlohmann::json::parse(in, nullptr, false);
-    if (doc.is_discarded() || !doc.value("ok", false)) {
-        std::fprintf(stderr, "kx_vm_cli_perf: provision failed (status %d)\n", provision.status);
-        return 1;
-    }
-    const int done = doc["done"];
-    std::map<std::string, double> phases;
-    for (const auto& chip : doc["chips"]) {
-        for (const auto& [phase, ms] : chip["timing_ms"].items()) {
-            phases[phase] += ms.get<double>() / done;
-        }
-    }
+    // One chip after another, then every chip in flight at once, over the same chips.
     std::printf(
         "KX-PERF cli rounds=%d list_cpu_ms=%.3f list_wall_ms=%.3f floor_cpu_ms=%.3f "
-        "floor_wall_ms=%.3f chips=%d provision_s=%.3f",
+        "floor_wall_ms=%.3f",
         rounds, kx::perf::Median(listCpu), kx::perf::Median(listWall), kx::perf::Median(floorCpu),
-        kx::perf::Median(floorWall), done, provision.wall / 1e3);
-    for (const auto& [phase, ms] : phases) {
-        std::printf(" %s_ms=%.1f", phase.c_str(), ms);
+        kx::perf::Median(floorWall));
+    for (const char* jobs : {"1", "16"}) {
+        const std::uint64_t busyBefore = GuestBusyJiffies();
+        const Run provision =
+            Spawn({kx4701, "provision", "/tmp/kx-perf.toml", "--rewrite", "--json", "--jobs", jobs},
+                  "/tmp/kx-perf.json");
+        const double busy = static_cast<double>(GuestBusyJiffies() - busyBefore) * 1000.0 /
+                            static_cast<double>(sysconf(_SC_CLK_TCK));
+        std::ifstream in("/tmp/kx-perf.json");
+        const nlohmann::json doc = nlohmann::json::parse(in, nullptr, false);
+        if (doc.is_discarded() || !doc.value("ok", false)) {
+            std::fprintf(stderr, "kx_vm_cli_perf: provision --jobs %s failed (status %d)\n", jobs,
+                         provision.status);
+            return 1;
+        }
+        const int done = doc["done"];
+        std::map<std::string, double> phases;
+        std::vector<double> chips;  // each chip's time from its start to its end
+        for (const auto& chip : doc["chips"]) {
+            double total = 0;
+            for (const auto& [phase, ms] : chip["timing_ms"].items()) {
+                phases[phase] += ms.get<double>() / done;
+                total += ms.get<double>();
+            }
+            chips.push_back(total);
+        }
+        std::sort(chips.begin(), chips.end());
+        const double p95 = chips[std::min(chips.size() - 1, chips.size() * 95 / 100)];
+        std::printf(
+            " j%s_chips=%d j%s_s=%.3f j%s_cpu_ms=%.1f j%s_guest_busy_ms=%.1f "
+            "j%s_median_chip_ms=%.1f j%s_p95_chip_ms=%.1f",
+            jobs, done, jobs, provision.wall / 1e3, jobs, provision.cpu, jobs, busy, jobs,
+            kx::perf::Median(chips), jobs, p95);
+        for (const auto& [phase, ms] : phases) {
+            std::printf(" j%s_%s_ms=%.1f", jobs, phase.c_str(), ms);
+        }
     }
     std::printf(
         " discovery_cpu_ms=%.3f open_cpu_ms=%.3f attributes_cpu_ms=%.3f strings_cpu_ms=%.3f",

@@ -1,6 +1,7 @@
-// Crash safety with real processes: provisioning killed with SIGKILL at 200 random moments
-// (a seeded generator, so runs repeat) never uses a serial number twice, and the state
-// file's next number stays above every number used.
+// Crash safety with real processes: provisioning with 8 chips in flight, killed with
+// SIGKILL at 200 random moments (a seeded generator, so runs repeat), never uses a serial
+// number twice, the state file's next number stays above every number used, and every log
+// line is whole or cut only at its end.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -29,7 +30,7 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-constexpr int CHIPS = 10;
+constexpr int CHIPS = 12;
 constexpr int KILLS = 200;
 constexpr unsigned SEED = 4701;
 
@@ -37,7 +38,8 @@ constexpr unsigned SEED = 4701;
 pid_t Start(const fs::path& dir) {
     const std::string chips = (dir / "chips.json").string(), profile = (dir / "p.toml").string(),
                       log = (dir / "log").string();
-    const char* argv[] = {KX_PROVISION_HOST, chips.c_str(), profile.c_str(), "--rewrite",
+    const char* argv[] = {KX_PROVISION_HOST, chips.c_str(), profile.c_str(),
+                          "--rewrite",       "--jobs",      "8",
                           "--log",           log.c_str(),   nullptr};
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
@@ -106,6 +108,8 @@ TEST(ProvisionCrash, KilledAtRandomMomentsItNeverUsesANumberTwice) {
     for (std::string line; std::getline(log, line); ++lines) {
         const Json entry = Json::parse(line, nullptr, false);
         torn += entry.is_discarded();  // a line a kill cut short stands alone
+        // No line holds pieces of two: each is written whole, or cut at its end.
+        EXPECT_EQ(line.find("{\"time\"", 1), std::string::npos) << line;
         if (!entry.is_discarded() && !entry["number"].is_null()) {
             ++uses[entry["serial"]];
             loggedOn[entry["serial"]] = entry["path"];

@@ -8,6 +8,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 
 #include "CliRig.h"
 #include "cli/Commands.h"
@@ -416,6 +418,43 @@ TEST(Provision, WatchingTakesEachNewChipOnceUntilStopped) {
     line.provision({"--watch", "--count", "3"});
     EXPECT_EQ(line.log().size(), 7u);  // the two chips there skipped, three new done
     EXPECT_EQ(step, 3);
+}
+
+// Eight fresh chips alike (the factory serial and ids), in flight together, each leaving the
+// bus after its identity write and coming back at a new path, followed by its port or by its
+// new serial: each gets its own number once; a chip unplugged mid-flight, one that forgets
+// its write and one that never comes back are each reported alone, the others done.
+TEST(Provision, ChipsAlikeInFlightTogetherEachTheirOwn) {
+    const char* outcomes[] = {"done",     "done", "failed",   "done",
+                              "mismatch", "done", "mismatch", "done"};
+    for (const bool byPort : {true, false}) {
+        SCOPED_TRACE(byPort ? "by port" : "by serial");
+        Line line;
+        line.devices_.reappearWait = std::chrono::milliseconds(2000);
+        line.devices_.reappearPoll = std::chrono::milliseconds(5);
+        if (byPort) {
+            line.devices_.portOf = [](const std::string& p) { return p.substr(0, p.find('.')); };
+        }
+        for (int i = 0; i < 8; ++i) {
+            emu::Faults& f = line.bench().faults(line.bench().plugChip());
+            f.reenumerates = i != 6;
+            f.vanishAfterReports = i == 2 ? 8 : i == 6 ? 14 : -1;  // mid-write; at the commit
+            f.forgetWrites = i == 4;
+        }
+        const auto r = line.provision({"--jobs", "8", "--rewrite"});
+        EXPECT_EQ(r.code, EXIT_FAILED) << r.err;
+        std::map<std::string, std::string> results;  // by the chip's first path
+        std::set<std::uint64_t> numbers;
+        for (const Json& entry : line.log()) {
+            EXPECT_TRUE(results.emplace(entry["path"], entry["result"]).second) << entry.dump();
+            EXPECT_TRUE(numbers.insert(entry["number"].get<std::uint64_t>()).second);
+        }
+        for (int i = 0; i < 8; ++i) {
+            EXPECT_EQ(results["vbench://kx4701/" + std::to_string(i + 1)], outcomes[i]) << i;
+        }
+        EXPECT_EQ(numbers, (std::set<std::uint64_t>{100, 101, 102, 103, 104, 105, 106, 107}));
+        EXPECT_EQ(line.state(), StateText(108));
+    }
 }
 
 }  // namespace

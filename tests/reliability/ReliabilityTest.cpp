@@ -93,13 +93,13 @@ TEST_F(Reliability, EveryWriteCutAfterEachReportLeavesOldOrNewAndACleanDialog) {
             EXPECT_TRUE(completed && seen[0] && seen[1]);
         }
     }
-    // Rate: 2 reports, 3 with a busy poll; identity: 8 and 12; reset: 2 and 3.
-    EXPECT_EQ(injected, 2 + 3 + 8 + 12 + 2 + 3);
+    // Rate: 2 reports, 3 with a busy poll; identity: 8 and 12; reset: 2 and 3; each after the
+    // IDENTIFY of its first write, 2 and 3.
+    EXPECT_EQ(injected, 2 + 3 + 8 + 12 + 2 + 3 + 3 * (2 + 3));
     std::printf("fault points injected: %d\n", injected);
 }
 
-// Paths differing only in case are never guessed between; a chip gone during the open's
-// identification exchange, at its request or at its reply, leaves no handle.
+// Paths differing only in case are never guessed between; an open sends no report.
 TEST_F(Reliability, OpensThatCannotReachTheListedDeviceLeaveNoHandle) {
     const int twin = bench.plugChip({}, "vbench://kx/a");
     const int other = bench.plugChip({}, "vbench://KX/A");
@@ -114,15 +114,10 @@ TEST_F(Reliability, OpensThatCannotReachTheListedDeviceLeaveNoHandle) {
     EXPECT_EQ(bench.device(twin)->reportsReceived + bench.device(other)->reportsReceived, 0u);
     ASSERT_TRUE(bench.unplug(twin) && bench.unplug(other));
     const int chip = bench.plugChip();
-    for (int cut : {0, 1}) {
-        Pump();
-        bench.faults(chip).vanishAfterReports = cut;
-        Click(IDC_OPEN_BUTTON);
-        EXPECT_EQ(status(), "操作状态:获取设备VID、PID失败!");
-        EXPECT_EQ(kxLibrary.openHandleCount(), 0u);
-        Pump();
-        ASSERT_TRUE(bench.replug(chip));
-    }
+    Pump();
+    Click(IDC_OPEN_BUTTON);
+    EXPECT_EQ(status(), "操作状态:打开设备成功!");
+    EXPECT_EQ(bench.device(chip)->reportsReceived, 0u);
 }
 
 // 10,000 random user and device actions, with the dialog's invariants checked after each:

@@ -89,6 +89,35 @@ for p in $pids; do
     kill -TERM "$p"
     wait "$p"
 done
+# Eight in flight while chips are plugged in bursts: four on uhid, then four on the USB bus
+# (these leave and come back after their identity write, followed by their port).
+/vm/kx4701 provision /tmp/p.toml --watch --jobs 8 --count 8 --state /tmp/p8.state \
+    --log /tmp/p8.log >/tmp/p8.out 2>&1 &
+prov=$!
+sleep 1
+/vm/kx4701-uhid --chip --chip --chip --chip >/tmp/b1.out 2>&1 &
+b1=$!
+sleep 1
+/vm/kx4701-usbip --chip --chip --chip --chip >/tmp/b2.out 2>&1 &
+b2=$!
+for _ in $(seq 900); do
+    kill -0 "$prov" 2>/dev/null || break
+    sleep 0.1
+done
+kill -TERM "$prov" 2>/dev/null
+wait "$prov"
+check "eight in flight: all done" has "8 done, 0 skipped, 0 failed; next number 9" /tmp/p8.out
+kill -USR1 "$b1" "$b2"
+sleep 0.5
+cat /tmp/b1.out /tmp/b2.out >/tmp/b.all
+for i in 1 2 3 4 5 6 7 8; do
+    check "eight in flight: number $i logged once" count "\"serial\":\"VM-000$i\"" /tmp/p8.log 1
+    check "eight in flight: a chip carries VM-000$i" count "serial=\"VM-000$i\" rate=11," /tmp/b.all 1
+done
+kill -TERM "$b1" "$b2"
+wait "$b1" "$b2"
+cat /tmp/p8.out
+
 [ "$failed" -eq 0 ] && echo "== kx4701: $checks checks passed"
 cat /tmp/p.out
 echo "$checks" >/tmp/cli.count
