@@ -125,7 +125,9 @@ class ProvisionRun {
     std::int64_t inFlight_ = 0;
     bool stopping_ = false;
     std::uint64_t next_ = 0;
-    std::set<std::string> handled_;  // library paths dealt with, while they stay plugged
+    // The chips dealt with while they stay plugged, by path and reported serial (a path
+    // freed by one chip may be given to the next one plugged).
+    std::set<std::pair<std::string, std::string>> handled_;
     std::set<std::string> claimed_;  // the keys of the chips in flight
     std::set<std::string> written_;  // serials this run wrote: such a chip is its own, back
     std::int64_t done_ = 0, skipped_ = 0, failed_ = 0, mismatched_ = 0;
@@ -137,7 +139,7 @@ class ProvisionRun {
     std::mutex busMutex_;  // the shared discovery
     Clock::time_point lookedAt_{};
     std::vector<std::string> paths_;
-    std::map<std::string, std::string> keys_;  // path -> key, for the paths present
+    std::map<std::string, std::string> keys_;  // path -> key, as of the last discovery
 };
 
 bool ProvisionRun::open(std::string& error, int& code) {
@@ -283,12 +285,11 @@ std::vector<std::string> ProvisionRun::paths() {
     if (Clock::now() - lookedAt_ >= devices_.reappearPoll) {
         paths_ = DiscoverOpenablePaths(devices_.library, devices_.probe);
         lookedAt_ = Clock::now();
-        std::map<std::string, std::string> keys;
+        // Asked again each time: a path one chip left may already be another's.
+        keys_.clear();
         for (const std::string& path : paths_) {
-            const auto known = keys_.find(path);
-            keys[path] = known != keys_.end() ? known->second : keyOf(path);
+            keys_[path] = keyOf(path);
         }
-        keys_ = std::move(keys);
     }
     return paths_;
 }
@@ -300,7 +301,7 @@ void ProvisionRun::scan() {
     for (const DeviceRecord& r : inventory) {
         present.insert(r.path);
     }
-    std::erase_if(handled_, [&](const std::string& p) { return !present.contains(p); });
+    std::erase_if(handled_, [&](const auto& h) { return !present.contains(h.first); });
     for (DeviceRecord& r : inventory) {
         // A chip in flight that came back at a new path is its pipeline's, found by its
         // port or its new serial; never by the factory serial every fresh chip carries.
@@ -308,7 +309,7 @@ void ProvisionRun::scan() {
         const bool inFlight = claimed_.contains(key.empty() ? "serial:" + r.serial : key) ||
                               (devices_.portOf == nullptr &&
                                written_.contains(text::Utf8ToAnsi(r.serial).value_or("")));
-        if (r.kind != ChipKind::Chip || inFlight || !handled_.insert(r.path).second) {
+        if (r.kind != ChipKind::Chip || inFlight || !handled_.emplace(r.path, r.serial).second) {
             continue;
         }
         if (!key.empty()) {
@@ -440,7 +441,7 @@ void ProvisionRun::provision(InFlight& chip) {
         phase(chip, Phase::Checking);
         {
             const std::lock_guard lock(mutex_);
-            handled_.insert(where);
+            handled_.emplace(where, text::AnsiToUtf8(after.serial));
         }
         bool read = where == record.path && device.readSerial(afterSerial);
         if (!read) {

@@ -130,36 +130,39 @@ std::optional<Found> FindDevice(const std::string& devnode, const std::string& s
     return found;
 }
 
+DeviceStrings StringsOf(const Found& found) {
+    DeviceStrings s{{}, Decode(found.hid.name), Decode(found.hid.uniq)};
+    if (!found.usb.empty()) {
+        s.manufacturer = Decode(ReadAttribute(found.usb + "/manufacturer").value_or(""));
+        s.product = Decode(ReadAttribute(found.usb + "/product").value_or(""));
+    }
+    return s;
+}
+
+DeviceIds IdsOf(const Found& found) {
+    unsigned release = 0;
+    if (!found.usb.empty()) {
+        const std::string bcd = ReadAttribute(found.usb + "/bcdDevice").value_or("");
+        // An unreadable bcdDevice leaves 0, as hidapi's strtol would.
+        (void)std::from_chars(bcd.data(), bcd.data() + bcd.size(), release, 16);
+    }
+    return DeviceIds{static_cast<std::uint16_t>(found.hid.vendor),
+                     static_cast<std::uint16_t>(found.hid.product),
+                     static_cast<std::uint16_t>(release)};
+}
+
 }  // namespace
 
 std::optional<DeviceStrings> ReadDeviceStrings(const std::string& devnode,
                                                const std::string& sysfs) {
     const std::optional<Found> found = FindDevice(devnode, sysfs);
-    if (!found) {
-        return std::nullopt;
-    }
-    DeviceStrings s{{}, Decode(found->hid.name), Decode(found->hid.uniq)};
-    if (!found->usb.empty()) {
-        s.manufacturer = Decode(ReadAttribute(found->usb + "/manufacturer").value_or(""));
-        s.product = Decode(ReadAttribute(found->usb + "/product").value_or(""));
-    }
-    return s;
+    return found ? std::optional(StringsOf(*found)) : std::nullopt;
 }
 
-std::optional<DeviceIds> ReadDeviceIds(const std::string& devnode, const std::string& sysfs) {
+std::optional<std::pair<DeviceStrings, DeviceIds>> ReadDeviceStringsAndIds(
+    const std::string& devnode, const std::string& sysfs) {
     const std::optional<Found> found = FindDevice(devnode, sysfs);
-    if (!found) {
-        return std::nullopt;
-    }
-    unsigned release = 0;
-    if (!found->usb.empty()) {
-        const std::string bcd = ReadAttribute(found->usb + "/bcdDevice").value_or("");
-        // An unreadable bcdDevice leaves 0, as hidapi's strtol would.
-        (void)std::from_chars(bcd.data(), bcd.data() + bcd.size(), release, 16);
-    }
-    return DeviceIds{static_cast<std::uint16_t>(found->hid.vendor),
-                     static_cast<std::uint16_t>(found->hid.product),
-                     static_cast<std::uint16_t>(release)};
+    return found ? std::optional(std::pair(StringsOf(*found), IdsOf(*found))) : std::nullopt;
 }
 
 std::string UsbPortOf(const std::string& devnode, const std::string& sysfs) {

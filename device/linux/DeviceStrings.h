@@ -37,12 +37,14 @@ struct HidUevent {
 
 // The ids hidapi gives an open device, from the same files: vendor and product from HID_ID,
 // the release from the USB device's bcdDevice (0 without a USB parent, as hidapi has it).
-// nullopt as for the strings. Cheaper than hidapi's own, which asks udev.
+// Cheaper than hidapi's own, which asks udev.
 struct DeviceIds {
     std::uint16_t vendor = 0, product = 0, release = 0;
 };
-[[nodiscard]] std::optional<DeviceIds> ReadDeviceIds(const std::string& devnode,
-                                                     const std::string& sysfs = "/sys");
+
+// The strings and the ids from one walk of sysfs; nullopt as for the strings.
+[[nodiscard]] std::optional<std::pair<DeviceStrings, DeviceIds>> ReadDeviceStringsAndIds(
+    const std::string& devnode, const std::string& sysfs = "/sys");
 
 // The USB port the hidraw node's USB device sits on: its name in sysfs, the bus's topology
 // path ("1-1.3"), which stays while the device leaves the bus and comes back. Empty without

@@ -41,13 +41,13 @@ class HidapiConnection : public HidConnection {
     // From sysfs, as hidapi's own would have them, without asking udev for each device.
     bool attributes(std::uint16_t* vendorId, std::uint16_t* productId,
                     std::uint16_t* releaseNumber) override {
-        const std::optional<hid::DeviceIds> ids = hid::ReadDeviceIds(path_);
-        if (!ids || vendorId == nullptr || productId == nullptr || releaseNumber == nullptr) {
+        read();
+        if (!sysfs_ || vendorId == nullptr || productId == nullptr || releaseNumber == nullptr) {
             return false;
         }
-        *vendorId = ids->vendor;
-        *productId = ids->product;
-        *releaseNumber = ids->release;
+        *vendorId = sysfs_->second.vendor;
+        *productId = sysfs_->second.product;
+        *releaseNumber = sysfs_->second.release;
         return true;
     }
 
@@ -59,15 +59,14 @@ class HidapiConnection : public HidConnection {
             return false;
         }
         buffer[0] = 0;
-        if (!strings_) {
-            strings_ = hid::ReadDeviceStrings(path_);
-        }
-        if (!strings_) {
+        read();
+        if (!sysfs_) {
             return false;
         }
-        const std::u16string& text = which == HidString::Manufacturer ? strings_->manufacturer
-                                     : which == HidString::Product    ? strings_->product
-                                                                      : strings_->serial;
+        const hid::DeviceStrings& strings = sysfs_->first;
+        const std::u16string& text = which == HidString::Manufacturer ? strings.manufacturer
+                                     : which == HidString::Product    ? strings.product
+                                                                      : strings.serial;
         const std::size_t n = text::Utf16PrefixLength(text, units - 1);
         std::copy_n(text.begin(), n, buffer);
         buffer[n] = 0;
@@ -95,9 +94,18 @@ class HidapiConnection : public HidConnection {
     std::optional<hid::DescriptorSummary> describe() override { return SummaryOf(path_); }
 
   private:
+    // The strings and ids, read from sysfs in one walk at the first call that needs either.
+    void read() {
+        if (!asked_) {
+            sysfs_ = hid::ReadDeviceStringsAndIds(path_);
+            asked_ = true;
+        }
+    }
+
     hid_device* device_;
     std::string path_;
-    std::optional<hid::DeviceStrings> strings_;
+    bool asked_ = false;
+    std::optional<std::pair<hid::DeviceStrings, hid::DeviceIds>> sysfs_;
 };
 
 }  // namespace
