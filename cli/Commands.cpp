@@ -15,22 +15,14 @@
 namespace kx::cli {
 namespace {
 
-constexpr int SCHEMA = 1;
-
 // One line on `err` for each failure, the JSON document or nothing on `out`.
 int Finish(Output& o, Json doc, int code, const std::vector<std::string>& errors) {
     for (const std::string& e : errors) {
         o.err << "kx4701: " << e << "\n";
     }
     if (o.json) {
-        Json head;
-        head["schema"] = SCHEMA;
-        head["command"] = doc["command"];
-        head["ok"] = code == EXIT_DONE;
-        head["exit_code"] = code;
-        if (!errors.empty()) {
-            head["error"] = errors.front();
-        }
+        Json head = DocumentHead(doc["command"].get<std::string>(), code,
+                                 errors.empty() ? std::string() : errors.front());
         for (auto it = doc.begin(); it != doc.end(); ++it) {
             if (it.key() != "command") {
                 head[it.key()] = it.value();

@@ -1,6 +1,7 @@
 #include "cli/Devices.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "config/IdentityRules.h"
@@ -59,28 +60,42 @@ std::vector<DeviceRecord> TakeInventory(Devices& devices, const std::string& onl
 Selection SelectDevices(const std::vector<DeviceRecord>& inventory,
                         const DeviceSelector& selector) {
     Selection s;
-    std::vector<DeviceRecord> matches;
-    for (const DeviceRecord& r : inventory) {
-        const bool match =
-            !selector.path.empty()     ? SamePathIgnoringCase(r.displayPath, selector.path)
-            : !selector.serial.empty() ? r.chipIndex >= 0 && r.serial == selector.serial
-            : selector.index >= 0      ? r.chipIndex == selector.index
-                                       : r.chipIndex >= 0;
-        if (match) {
-            matches.push_back(r);
+    if (!selector.path.empty()) {
+        // A path names one device, which a spelling that only case tells apart makes a guess.
+        const auto found = LookUpPath(inventory.begin(), inventory.end(), selector.path,
+                                      [](const DeviceRecord& r) { return r.displayPath; });
+        if (found.ambiguous) {
+            std::vector<DeviceRecord> alike;
+            std::copy_if(inventory.begin(), inventory.end(), std::back_inserter(alike),
+                         [&](const DeviceRecord& r) {
+                             return SamePathIgnoringCase(r.displayPath, selector.path);
+                         });
+            s.error = std::to_string(alike.size()) + " devices at " + selector.path + ": " +
+                      Candidates(alike) + "; they differ only in letter case, name one exactly";
+        } else if (found.match == inventory.end()) {
+            s.error = "no KX4701 chip at " + selector.path +
+                      " (kx4701 list shows the ones that can be opened)";
+        } else {
+            s.devices = {*found.match};
         }
+        return s;
     }
-    const std::string named = !selector.path.empty()     ? "at " + selector.path
-                              : !selector.serial.empty() ? "with serial '" + selector.serial + "'"
+    std::vector<DeviceRecord> matches;
+    std::copy_if(inventory.begin(), inventory.end(), std::back_inserter(matches),
+                 [&](const DeviceRecord& r) {
+                     return !selector.serial.empty()
+                                ? r.chipIndex >= 0 && r.serial == selector.serial
+                            : selector.index >= 0 ? r.chipIndex == selector.index
+                                                  : r.chipIndex >= 0;
+                 });
+    const std::string named = !selector.serial.empty() ? "with serial '" + selector.serial + "'"
                               : selector.index >= 0 ? "at index " + std::to_string(selector.index)
                                                     : "attached";
     if (matches.empty()) {
         s.error = "no KX4701 chip " + named + " (kx4701 list shows the ones that can be opened)";
-    } else if (matches.size() > 1 && (!selector.all || !selector.path.empty())) {
+    } else if (matches.size() > 1 && !selector.all) {
         s.error = std::to_string(matches.size()) + " devices " + named + ": " +
-                  Candidates(matches) +
-                  (selector.path.empty() ? "; name one by path, or give --all"
-                                         : "; they differ only in letter case, name one exactly");
+                  Candidates(matches) + "; name one by path, or give --all";
     } else {
         s.devices = std::move(matches);
     }

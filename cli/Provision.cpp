@@ -336,14 +336,10 @@ int ProvisionRun::execute() {
            : mismatched_ > 0              ? EXIT_MISMATCH
                                           : EXIT_DONE;
     if (o_.json) {
-        Json doc;
-        doc["schema"] = 1;
-        doc["command"] = "provision";
-        doc["ok"] = code == EXIT_DONE;
-        doc["exit_code"] = code;
-        if (code != EXIT_DONE) {
-            doc["error"] = fatal_.empty() ? firstFailure_ : fatal_;
-        }
+        Json doc = DocumentHead("provision", code,
+                                code == EXIT_DONE ? std::string()
+                                : fatal_.empty()  ? firstFailure_
+                                                  : fatal_);
         doc["dry_run"] = options_.dryRun;
         doc["state"] = statePath_;
         doc["next"] = next_;
