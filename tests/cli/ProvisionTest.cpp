@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include <unistd.h>
 
 #include <filesystem>
@@ -316,6 +318,29 @@ TEST(Provision, AChipCutOffAtEveryReportIsOldOrNewAndItsNumberNeverReturns) {
         const bool provisioned = now.serial == "KXB-000" + std::to_string(lastNumber) &&
                                  now.product == "\xD7\xAA\xBB\xBB\xC6\xF7" && now.vid == 0x1A2B;
         EXPECT_TRUE(fresh || provisioned) << now.serial;
+        // A failed chip's line: which chip, the serial its number made, what became of the
+        // number, and what the chip may hold.
+        EXPECT_EQ(entry["path"], "vbench://kx4701/" + std::to_string(id));
+        EXPECT_TRUE(
+            std::regex_match(entry.value("time", ""),
+                             std::regex(R"(20\d\d-[01]\d-[0-3]\dT[0-2]\d:[0-5]\d:[0-6]\dZ)")));
+        const std::string error = entry.value("error", "");
+        const std::string serial = "KXB-000" + std::to_string(lastNumber);
+        const std::string state = entry.value("identity_state", "none");
+        if (expected == EXIT_FAILED) {
+            EXPECT_TRUE(
+                entry["number"].is_null()
+                    ? error.ends_with("; nothing was written")
+                    : error.ends_with("; number " + std::to_string(lastNumber) + " is burned"))
+                << error;
+            EXPECT_EQ(state == "none", entry["number"].is_null()) << state;
+            EXPECT_TRUE((state != "old" || fresh) && (state != "new" || provisioned)) << state;
+        }
+        if (!entry["number"].is_null()) {
+            EXPECT_EQ(entry["serial"], serial);
+            EXPECT_EQ(entry["identity"]["serial"]["text"], serial);
+            EXPECT_EQ(entry["serial_defaults"]["text"], "115200 7E2");
+        }
         seen[provisioned] = true;
         ASSERT_TRUE(line.bench().unplug(id));
     }
