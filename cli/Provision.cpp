@@ -12,6 +12,7 @@
 #include "config/TextCodec.h"
 #include "device/DevicePath.h"
 #include "device/Discovery.h"
+#include "device/LastError.h"
 
 namespace kx::cli {
 namespace {
@@ -191,7 +192,7 @@ void ProvisionRun::scan() {
 }
 
 void ProvisionRun::provision(const DeviceRecord& record) {
-    OpenDevice& device = *record.device;
+    DeviceSession& device = *record.device;
     Json entry;
     entry["time"] = UtcTimestamp();
     entry["path"] = record.displayPath;
@@ -264,27 +265,25 @@ void ProvisionRun::provision(const DeviceRecord& record) {
     timing["write"] = MillisecondsSince(phase);
 
     phase = Clock::now();
-    StoredIdentity after;
+    IdentityReadBack back;
     SerialDefaults afterSerial{};
-    std::string where, error;
+    std::string error;
     // The scan's paths stand for the ones before the write: a walk of the bus per chip would
     // make a run over many chips quadratic.
-    bool same = ReadBackIdentity(devices_, device, record, scanned_, target, after, where, error);
-    if (same) {
-        handled_.insert(where);
-        bool read = where == record.path && device.readSerial(afterSerial);
-        if (!read) {
-            std::string ignored;
-            auto again = OpenDevice::Open(devices_, where, ignored);
-            read = again && again->readSerial(afterSerial);
-        }
-        entry["after"] = {{"path", DevicePathToUtf8(where)},
-                          {"identity", IdentityJson(after)},
+    bool same = device.followIdentity(target, FollowAfterWrite(devices_, device, scanned_), back);
+    if (!same) {
+        error = device.error();
+    } else {
+        handled_.insert(back.path);
+        const bool read = device.readSerial(afterSerial);
+        entry["after"] = {{"path", DevicePathToUtf8(back.path)},
+                          {"identity", IdentityJson(back.identity)},
                           {"serial", read ? SerialJson(afterSerial) : Json(nullptr)}};
-        same = read && after == target && afterSerial == serialTarget;
+        same = read && back.identity == target && afterSerial == serialTarget;
         if (!same) {
-            error = !read ? "the serial defaults could not be read back"
-                          : "read back " + IdentityText(after) + ", " + SerialText(afterSerial);
+            error =
+                !read ? "the serial defaults could not be read back"
+                      : "read back " + IdentityText(back.identity) + ", " + SerialText(afterSerial);
         }
     }
     timing["check"] = MillisecondsSince(phase);
@@ -308,12 +307,14 @@ int ProvisionRun::execute() {
     WakeSink sink;
     bool registered = false;
     if (options_.watch) {
-        DEV_BROADCAST_DEVICEINTERFACE_A filter{};
-        filter.dbcc_size = sizeof filter;
-        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
         Guid guid{};
-        devices_.library.KX4701GetHidGuid(&guid);
-        SetClassGuid(filter, guid);
+        if (devices_.library.KX4701GetHidGuid(&guid) == 0) {
+            return FailCommand(o_, "provision", EXIT_FAILED,
+                               "cannot watch for chips being plugged: the library did not tell "
+                               "the chips' device class (" +
+                                   DescribeLastError(GetLastError()) + "); nothing was written");
+        }
+        const DEV_BROADCAST_DEVICEINTERFACE_A filter = DeviceInterfaceFilter(guid);
         registered = devices_.notifications->registerDeviceNotification(
             &sink, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
         if (!registered) {
