@@ -125,8 +125,8 @@ TEST(RecordStore, LeasesNeverShareANumber) {
     auto store = RecordStore::Open(c, error);
     ASSERT_TRUE(store) << error;
     NumberRange first;
-    ASSERT_TRUE(store->takeLease("S-{counter:04}", "a", 10, 5, 2,
-                                 [](const NumberRange&) { return true; }, first, error));
+    ASSERT_TRUE(store->takeLease(
+        "S-{counter:04}", "a", 10, 5, 2, [](const NumberRange&) { return true; }, first, error));
     EXPECT_EQ(first, (NumberRange{10, 20}));
     // A counter moved since it was read is not moved again.
     bool moved = true;
@@ -135,8 +135,8 @@ TEST(RecordStore, LeasesNeverShareANumber) {
     EXPECT_FALSE(moved);
     // A refused reservation takes nothing.
     NumberRange refused;
-    EXPECT_FALSE(store->takeLease("S-{counter:04}", "a", 0, 5, 1,
-                                  [](const NumberRange&) { return false; }, refused, error));
+    EXPECT_FALSE(store->takeLease(
+        "S-{counter:04}", "a", 0, 5, 1, [](const NumberRange&) { return false; }, refused, error));
 
     constexpr int THREADS = 4, LEASES = 20;
     std::vector<std::vector<NumberRange>> taken(THREADS);
@@ -147,8 +147,9 @@ TEST(RecordStore, LeasesNeverShareANumber) {
             auto own = RecordStore::Open(c, failure);
             for (int i = 0; own && i < LEASES; ++i) {
                 NumberRange r;
-                EXPECT_TRUE(own->takeLease("S-{counter:04}", "t" + std::to_string(t), 0, 3, 1,
-                                           [](const NumberRange&) { return true; }, r, failure))
+                EXPECT_TRUE(own->takeLease(
+                    "S-{counter:04}", "t" + std::to_string(t), 0, 3, 1,
+                    [](const NumberRange&) { return true; }, r, failure))
                     << failure;
                 taken[static_cast<std::size_t>(t)].push_back(r);
             }
@@ -177,8 +178,10 @@ struct Station : CliRig {
         std::ofstream(dir / "p.toml") << PROFILE;
     }
     Result provision(const std::string& database, std::vector<std::string> extra = {}) {
-        std::vector<std::string> args{"provision", (dir / "p.toml").string(), "--rewrite",
-                                      "--database", database, "--station", station};
+        std::vector<std::string> args{"provision", (dir / "p.toml").string(),
+                                      "--rewrite", "--database",
+                                      database,    "--station",
+                                      station};
         args.insert(args.end(), extra.begin(), extra.end());
         return run(args);
     }
