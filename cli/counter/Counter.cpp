@@ -217,8 +217,12 @@ bool DatabaseCounter::take(std::uint64_t& number, std::string& error) {
             return local_->save(pending, error);
         };
         const std::uint64_t floor = std::max(s.next, profile_.start);
-        if (!store_->takeLease(space_, options_.station, floor, options_.lease, profile_.step,
-                               reserve, taken, error)) {
+        const auto lease = [&] {
+            return store_->takeLease(space_, options_.station, floor, options_.lease, profile_.step,
+                                     reserve, taken, error);
+        };
+        // A link that broke while the server was away is made again once.
+        if (!lease() && (!reconnect(error) || !lease())) {
             error = used + " and no new lease could be taken (" + lost(error) +
                     "); no number was taken";
             return false;
