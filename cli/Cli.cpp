@@ -8,6 +8,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Provision.h"
+#include "cli/RecordsCommand.h"
 #include "cli/Values.h"
 #include "res/version.h"
 
@@ -128,7 +129,7 @@ int RunCli(const std::vector<std::string>& args, Devices& devices, std::ostream&
     }
 
     ProvisionOptions provision;
-    std::string count;
+    std::string count, lease;
     auto* prov = app.add_subcommand("provision", "write chip after chip from a profile");
     if (named == "provision") {
         prov->add_option("PROFILE", provision.profile, "the profile, a TOML file")->required();
@@ -140,8 +141,35 @@ int RunCli(const std::vector<std::string>& args, Devices& devices, std::ostream&
             ->option_text("FILE");
         prov->add_option("--log", provision.log, "append one JSON line per chip to FILE")
             ->option_text("FILE");
+        prov->add_option("--database", provision.database,
+                         "share the counter and record there (the profile's [counter] database)")
+            ->option_text("CONNECTION");
+        prov->add_option("--station", provision.station, "this station's name (the host name)")
+            ->option_text("NAME");
+        prov->add_option("--lease", lease, "numbers to take from the database at a time")
+            ->option_text("N");
         addDryRun(prov);
         addJson(prov);
+    }
+
+    RecordsOptions records;
+    auto* rec = app.add_subcommand("records", "the shared record of a database counter");
+    CLI::App *reconcile = nullptr, *find = nullptr, *exportRows = nullptr;
+    if (named == "records") {
+        rec->require_subcommand(1);
+        rec->fallthrough();
+        rec->add_option("--database", records.database, "the database's connection string")
+            ->option_text("CONNECTION");
+        rec->add_option("--profile", records.profile, "the profile whose database to read")
+            ->option_text("FILE");
+        reconcile = rec->add_subcommand("reconcile", "check that no serial was used twice");
+        reconcile->add_option("--log", records.logs, "a station's log: its rows not yet sent")
+            ->option_text("FILE");
+        find = rec->add_subcommand("find", "one chip's row");
+        find->add_option("SERIAL", records.serial, "the chip's serial")->required();
+        exportRows = rec->add_subcommand("export", "every row");
+        exportRows->add_flag("--csv", records.csv, "as CSV");
+        addJson(rec);
     }
 
     std::vector<const char*> argv;
@@ -159,7 +187,7 @@ int RunCli(const std::vector<std::string>& args, Devices& devices, std::ostream&
     }
 
     Output o{out, err, json};
-    const bool writes = !list->parsed() && !show->parsed();
+    const bool writes = !list->parsed() && !show->parsed() && !rec->parsed();
     const std::string nothing = writes ? "; nothing was written" : "";
     auto usage = [&](const std::string& what) {
         return FailCommand(o, named, EXIT_USAGE, what + nothing);
@@ -168,7 +196,20 @@ int RunCli(const std::vector<std::string>& args, Devices& devices, std::ostream&
     if (list->parsed()) {
         return ListCommand(devices, allHid, o);
     }
+    if (rec->parsed()) {
+        records.action = reconcile->parsed() ? "reconcile" : find->parsed() ? "find" : "export";
+        return RecordsCommand(records, o);
+    }
     if (prov->parsed()) {
+        if (!lease.empty()) {
+            std::int64_t n = 0;
+            const auto [end, ec] = std::from_chars(lease.data(), lease.data() + lease.size(), n);
+            if (ec != std::errc() || end != lease.data() + lease.size() || n < 1) {
+                return usage("--lease must be a number of serial numbers from 1, not '" + lease +
+                             "'");
+            }
+            provision.lease = static_cast<std::uint64_t>(n);
+        }
         if (!count.empty()) {
             const auto [end, ec] =
                 std::from_chars(count.data(), count.data() + count.size(), provision.count);
