@@ -9,6 +9,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Provision.h"
+#include "cli/RecordsCommand.h"
 #include "cli/Values.h"
 #include "res/version.h"
 
@@ -299,6 +300,13 @@ class ProvisionLine final : public CommandLine {
             ->option_text("FILE");
         sub.add_option("--log", options_.log, "append one JSON line per chip to FILE")
             ->option_text("FILE");
+        sub.add_option("--database", options_.database,
+                       "share the counter and record there (the profile's [counter] database)")
+            ->option_text("CONNECTION");
+        sub.add_option("--station", options_.station, "this station's name (the host name)")
+            ->option_text("NAME");
+        sub.add_option("--lease", lease_, "numbers to take from the database at a time")
+            ->option_text("N");
         addDryRun(sub);
         addJson(sub);
     }
@@ -311,13 +319,50 @@ class ProvisionLine final : public CommandLine {
                              "--count must be a number of chips from 1, not '" + count_ + "'");
             }
         }
+        if (!lease_.empty()) {
+            std::int64_t n = 0;
+            const auto [end, ec] = std::from_chars(lease_.data(), lease_.data() + lease_.size(), n);
+            if (ec != std::errc() || end != lease_.data() + lease_.size() || n < 1) {
+                return usage(
+                    o, "provision",
+                    "--lease must be a number of serial numbers from 1, not '" + lease_ + "'");
+            }
+            options_.lease = static_cast<std::uint64_t>(n);
+        }
         options_.dryRun = dryRun_;
         return ProvisionCommand(devices, options_, o);
     }
 
   private:
     ProvisionOptions options_;
-    std::string count_;
+    std::string count_, lease_;
+};
+
+class RecordsLine final : public CommandLine {
+  public:
+    RecordsLine() : CommandLine(false) {}
+    void addOptions(CLI::App& sub) override {
+        sub.require_subcommand(1);
+        sub.add_option("--database", options_.database, "the database's connection string")
+            ->option_text("CONNECTION");
+        sub.add_option("--profile", options_.profile, "the profile whose database to read")
+            ->option_text("FILE");
+        reconcile_ = sub.add_subcommand("reconcile", "check that no serial was used twice");
+        reconcile_->add_option("--log", options_.logs, "a station's log: its rows not yet sent")
+            ->option_text("FILE");
+        find_ = sub.add_subcommand("find", "one chip's row");
+        find_->add_option("SERIAL", options_.serial, "the chip's serial")->required();
+        sub.add_subcommand("export", "every row")->add_flag("--csv", options_.csv, "as CSV");
+        addJson(sub);
+    }
+    int run(Devices&, Output& o) override {
+        options_.action = reconcile_->parsed() ? "reconcile" : find_->parsed() ? "find" : "export";
+        return RecordsCommand(options_, o);
+    }
+
+  private:
+    RecordsOptions options_;
+    CLI::App *reconcile_ = nullptr, *find_ = nullptr;
 };
 
 template <class Line>
@@ -336,6 +381,7 @@ const struct {
     {"set-identity", "write a chip's USB identity", &Make<SetIdentityLine>},
     {"reset", "restore a chip's factory settings", &Make<ResetLine>},
     {"provision", "write chip after chip from a profile", &Make<ProvisionLine>},
+    {"records", "the shared record of a database counter", &Make<RecordsLine>},
 };
 
 // The command `arg` names, if any.

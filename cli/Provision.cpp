@@ -9,6 +9,7 @@
 #include "cli/DurableFile.h"
 #include "cli/Profile.h"
 #include "cli/Report.h"
+#include "cli/counter/Counter.h"
 #include "config/TextCodec.h"
 #include "device/DevicePath.h"
 #include "device/Discovery.h"
@@ -19,8 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::string_view STATE_HEADER =
-    "# kx4701 provision state: the next serial number to take. Never lower it.\n";
 // How often a watching run looks again without any event: udevd may still be setting a
 // new node's permissions when its event arrives.
 constexpr std::chrono::milliseconds RESCAN_INTERVAL{1000};
@@ -71,10 +70,9 @@ class ProvisionRun {
     const ProvisionOptions& options_;
     Output& o_;
     Profile profile_;
-    std::string statePath_;
-    std::unique_ptr<ExclusiveLock> lock_;
+    CounterOptions counting_;
+    std::unique_ptr<Counter> counter_;
     std::unique_ptr<AppendOnlyFile> log_;
-    std::uint64_t next_ = 0;
     std::set<std::string> handled_;     // library paths dealt with, while they stay plugged
     std::vector<std::string> scanned_;  // the paths of the last scan
     std::set<std::string> written_;     // serials this run wrote: such a chip is its own, back
@@ -86,36 +84,20 @@ class ProvisionRun {
 
 bool ProvisionRun::open(std::string& error, int& code) {
     code = EXIT_FAILED;
-    statePath_ = options_.state.empty() ? options_.profile + ".state" : options_.state;
-    if (!options_.dryRun) {
-        bool held = false;
-        lock_ = ExclusiveLock::Acquire(statePath_ + ".lock", held, error);
-        if (!lock_) {
-            if (held) {
-                error = "another kx4701 provision run is using " + statePath_ +
-                        "; it never shares numbers, so this one does not start";
-            }
-            return false;
-        }
-    }
-    const std::optional<std::string> state = ReadWholeFile(statePath_, error);
-    if (!error.empty()) {
+    counting_.state = options_.state.empty() ? options_.profile + ".state" : options_.state;
+    counting_.database = options_.database.empty() ? profile_.database : options_.database;
+    counting_.log = options_.log.empty() && !counting_.database.empty() ? counting_.state + ".log"
+                                                                        : options_.log;
+    counting_.profile = options_.profile;
+    counting_.station = options_.station.empty() ? HostName() : options_.station;
+    counting_.lease = options_.lease > 0 ? options_.lease : profile_.lease;
+    counting_.dryRun = options_.dryRun;
+    counter_ = OpenCounter(counting_, profile_, error);
+    if (!counter_) {
         return false;
     }
-    next_ = profile_.start;
-    if (state) {
-        const std::optional<std::uint64_t> stored = ParseState(*state);
-        if (!stored) {
-            error = statePath_ +
-                    " is not a kx4701 state file, and its next number is never guessed at; "
-                    "mend it by hand, or name another with --state";
-            return false;
-        }
-        // A start raised in the profile only ever skips numbers.
-        next_ = std::max(*stored, profile_.start);
-    }
-    if (!options_.dryRun && !options_.log.empty()) {
-        log_ = AppendOnlyFile::Open(options_.log, error);
+    if (!options_.dryRun && !counting_.log.empty()) {
+        log_ = AppendOnlyFile::Open(counting_.log, error);
         if (!log_) {
             return false;
         }
@@ -124,21 +106,11 @@ bool ProvisionRun::open(std::string& error, int& code) {
 }
 
 bool ProvisionRun::take(std::uint64_t& number) {
-    if (next_ > profile_.serial.maxNumber()) {
-        fatal_ = "the counter has passed " + std::to_string(profile_.serial.maxNumber()) +
-                 ", the largest number the serial pattern holds";
+    std::string error;  // a dry run's counter takes in memory only
+    if (!counter_->take(number, error)) {
+        fatal_ = error;
         return false;
     }
-    number = next_;
-    if (!options_.dryRun) {
-        std::string error;
-        // On the disk before the chip sees the number: after a crash it is burned, not reused.
-        if (!ReplaceDurably(statePath_, StateText(number + profile_.step), error)) {
-            fatal_ = error + "; no number was taken";
-            return false;
-        }
-    }
-    next_ = number + profile_.step;
     return true;
 }
 
@@ -166,6 +138,10 @@ void ProvisionRun::finish(Json entry, Json timing, const char* result, const std
         if (!log_->append(entry.dump(), logError)) {
             fatal_ = logError;
         }
+    }
+    std::string recordError;
+    if (!options_.dryRun && fatal_.empty() && !counter_->record(entry, recordError)) {
+        fatal_ = recordError;
     }
     timing["log"] = MillisecondsSince(logged);
     entry["timing_ms"] = timing;
@@ -329,6 +305,8 @@ int ProvisionRun::execute() {
     if (registered) {
         devices_.notifications->unregister(&sink);
     }
+    counter_->close();
+    const std::uint64_t next = counter_->next();
     if (!fatal_.empty()) {
         o_.err << "kx4701: " << fatal_ << "\n";
     }
@@ -341,8 +319,8 @@ int ProvisionRun::execute() {
                                 : fatal_.empty()  ? firstFailure_
                                                   : fatal_);
         doc["dry_run"] = options_.dryRun;
-        doc["state"] = statePath_;
-        doc["next"] = next_;
+        doc["state"] = counter_->statePath();
+        doc["next"] = next;
         doc["done"] = done_;
         doc["skipped"] = skipped_;
         doc["failed"] = failed_ + mismatched_;
@@ -350,41 +328,14 @@ int ProvisionRun::execute() {
         o_.out << doc.dump(2) << "\n";
     } else {
         o_.out << "provision: " << done_ << " done, " << skipped_ << " skipped, "
-               << failed_ + mismatched_ << " failed; next number " << next_
-               << (options_.dryRun ? " after these; " : " in ") << statePath_
+               << failed_ + mismatched_ << " failed; next number " << next
+               << (options_.dryRun ? " after these; " : " in ") << counter_->statePath()
                << (options_.dryRun ? " is unchanged (dry run)" : "") << "\n";
     }
     return code;
 }
 
 }  // namespace
-
-std::string StateText(std::uint64_t next) {
-    return std::string(STATE_HEADER) + "next " + std::to_string(next) + "\n";
-}
-
-std::optional<std::uint64_t> ParseState(std::string_view text) {
-    if (!text.starts_with(STATE_HEADER)) {
-        return std::nullopt;
-    }
-    text.remove_prefix(STATE_HEADER.size());
-    if (!text.starts_with("next ") || !text.ends_with("\n")) {
-        return std::nullopt;
-    }
-    const std::string_view digits = text.substr(5, text.size() - 6);
-    std::uint64_t value = 0;
-    if (digits.empty()) {
-        return std::nullopt;
-    }
-    for (const char c : digits) {
-        const auto digit = static_cast<std::uint64_t>(c - '0');
-        if (c < '0' || c > '9' || value > (UINT64_MAX - digit) / 10) {
-            return std::nullopt;
-        }
-        value = value * 10 + digit;
-    }
-    return value;
-}
 
 int ProvisionCommand(Devices& devices, const ProvisionOptions& options, Output& o) {
     std::string error;
