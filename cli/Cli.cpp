@@ -118,23 +118,31 @@ class ListLine final : public CommandLine {
     bool allHid_ = false;
 };
 
-class ShowLine final : public CommandLine {
+// show and reset: the device options and one call.
+class SelectLine final : public CommandLine {
   public:
-    ShowLine() : CommandLine(false) {}
+    using Act = int (*)(Devices&, const DeviceSelector&, bool dryRun, Output&);
+    SelectLine(const char* name, bool writes, Act act)
+        : CommandLine(writes), name_(name), act_(act) {}
     void addOptions(CLI::App& sub) override {
-        selector_.addTo(sub, false, false);
+        selector_.addTo(sub, writes_, false);
+        if (writes_) {
+            addDryRun(sub);
+        }
         addJson(sub);
     }
     int run(Devices& devices, Output& o) override {
         DeviceSelector selector;
         std::string error;
         if (!selector_.take(selector, error)) {
-            return usage(o, "show", error);
+            return usage(o, name_, error);
         }
-        return ShowCommand(devices, selector, o);
+        return act_(devices, selector, dryRun_, o);
     }
 
   private:
+    const char* name_;
+    Act act_;
     SelectorOptions selector_;
 };
 
@@ -266,27 +274,6 @@ class SetIdentityLine final : public CommandLine {
     bool factoryForRest_ = false;
 };
 
-class ResetLine final : public CommandLine {
-  public:
-    ResetLine() : CommandLine(true) {}
-    void addOptions(CLI::App& sub) override {
-        selector_.addTo(sub, true, false);
-        addDryRun(sub);
-        addJson(sub);
-    }
-    int run(Devices& devices, Output& o) override {
-        DeviceSelector selector;
-        std::string error;
-        if (!selector_.take(selector, error)) {
-            return usage(o, "reset", error);
-        }
-        return ResetCommand(devices, selector, dryRun_, o);
-    }
-
-  private:
-    SelectorOptions selector_;
-};
-
 class ProvisionLine final : public CommandLine {
   public:
     ProvisionLine() : CommandLine(true) {}
@@ -376,10 +363,19 @@ const struct {
     std::unique_ptr<CommandLine> (*make)();
 } COMMANDS[] = {
     {"list", "the devices that can be opened now", &Make<ListLine>},
-    {"show", "what a chip reports and what it stores", &Make<ShowLine>},
+    {"show", "what a chip reports and what it stores",
+     []() -> std::unique_ptr<CommandLine> {
+         return std::make_unique<SelectLine>(
+             "show", false, [](Devices& d, const DeviceSelector& s, bool, Output& o) {
+                 return ShowCommand(d, s, o);
+             });
+     }},
     {"set-serial", "write a chip's default serial settings", &Make<SetSerialLine>},
     {"set-identity", "write a chip's USB identity", &Make<SetIdentityLine>},
-    {"reset", "restore a chip's factory settings", &Make<ResetLine>},
+    {"reset", "restore a chip's factory settings",
+     []() -> std::unique_ptr<CommandLine> {
+         return std::make_unique<SelectLine>("reset", true, &ResetCommand);
+     }},
     {"provision", "write chip after chip from a profile", &Make<ProvisionLine>},
     {"records", "the shared record of a database counter", &Make<RecordsLine>},
 };
