@@ -15,22 +15,14 @@
 namespace kx::cli {
 namespace {
 
-constexpr int SCHEMA = 1;
-
 // One line on `err` for each failure, the JSON document or nothing on `out`.
 int Finish(Output& o, Json doc, int code, const std::vector<std::string>& errors) {
     for (const std::string& e : errors) {
         o.err << "kx4701: " << e << "\n";
     }
     if (o.json) {
-        Json head;
-        head["schema"] = SCHEMA;
-        head["command"] = doc["command"];
-        head["ok"] = code == EXIT_DONE;
-        head["exit_code"] = code;
-        if (!errors.empty()) {
-            head["error"] = errors.front();
-        }
+        Json head = DocumentHead(doc["command"].get<std::string>(), code,
+                                 errors.empty() ? std::string() : errors.front());
         for (auto it = doc.begin(); it != doc.end(); ++it) {
             if (it.key() != "command") {
                 head[it.key()] = it.value();
@@ -50,7 +42,7 @@ int Worse(int a, int b) {
 // One device's part of a write: reads what it needs, sends (unless a dry run), reads back.
 // Fills `result` and returns the device's exit code; `error` gets the failure, if any.
 using WriteStep =
-    std::function<int(OpenDevice&, const DeviceRecord&, Json& result, std::string& error)>;
+    std::function<int(DeviceSession&, const DeviceRecord&, Json& result, std::string& error)>;
 
 int RunWrite(Devices& devices, const char* command, const DeviceSelector& selector, bool dryRun,
              Output& o, const WriteStep& step) {
@@ -65,7 +57,7 @@ int RunWrite(Devices& devices, const char* command, const DeviceSelector& select
         return FailCommand(o, command, EXIT_NO_DEVICE, chosen.error + "; nothing was written");
     }
     for (DeviceRecord& r : chosen.devices) {
-        IdentifyChip(devices, r);
+        IdentifyChip(r);
         if (r.device == nullptr) {
             return FailCommand(o, command, EXIT_FAILED,
                                r.displayPath + " cannot be opened now; nothing was written");
@@ -144,7 +136,7 @@ int ShowCommand(Devices& devices, const DeviceSelector& selector, Output& o) {
         return FailCommand(o, "show", EXIT_NO_DEVICE, chosen.error);
     }
     DeviceRecord& r = chosen.devices.front();
-    IdentifyChip(devices, r);
+    IdentifyChip(r);
     Json doc;
     doc["command"] = "show";
     doc["device"] = ReportedJson(r);
@@ -198,7 +190,7 @@ int SetSerialCommand(Devices& devices, const DeviceSelector& selector, const Ser
                      bool dryRun, Output& o) {
     return RunWrite(
         devices, "set-serial", selector, dryRun, o,
-        [&](OpenDevice& device, const DeviceRecord& r, Json& result, std::string& error) -> int {
+        [&](DeviceSession& device, const DeviceRecord& r, Json& result, std::string& error) -> int {
             SerialDefaults target{};
             if (!change.complete()) {
                 if (!device.readSerial(target)) {
@@ -249,28 +241,22 @@ namespace {
 
 // An identity write or a factory reset, then the read-back of `expected` (and of the serial
 // defaults after a reset).
-int WriteAndCheckIdentity(Devices& devices, OpenDevice& device, const DeviceRecord& r,
+int WriteAndCheckIdentity(Devices& devices, DeviceSession& device, const DeviceRecord& r,
                           const StoredIdentity& expected, bool reset, Json& result,
                           std::string& error, Output& o) {
-    const std::vector<std::string> pathsBefore =
-        DiscoverOpenablePaths(devices.library, devices.probe);
+    std::vector<std::string> pathsBefore = DiscoverOpenablePaths(devices.library, devices.probe);
     if (!(reset ? device.factoryReset() : device.writeIdentity(expected))) {
         error = device.error();
         return EXIT_FAILED;
     }
-    StoredIdentity after;
-    std::string where;
-    const Follow follow{[&] { return DiscoverOpenablePaths(devices.library, devices.probe); },
-                        [&](const std::string& path) {
-                            return path == r.path ||
-                                   std::find(pathsBefore.begin(), pathsBefore.end(), path) ==
-                                       pathsBefore.end();
-                        }};
-    if (!ReadBackIdentity(devices, device, r, follow, expected, after, where, error)) {
-        error = "written, but " + error;
+    IdentityReadBack back;
+    if (!device.followIdentity(expected, FollowAfterWrite(devices, device, std::move(pathsBefore)),
+                               back)) {
+        error = "written, but " + device.error();
         return EXIT_MISMATCH;
     }
-    const std::string whereText = DevicePathToUtf8(where);
+    const StoredIdentity& after = back.identity;
+    const std::string whereText = DevicePathToUtf8(back.path);
     result["after"] = {{"path", whereText}, {"identity", IdentityJson(after)}};
     if (!(after == expected)) {
         error = "written " + IdentityText(expected) + ", but the chip holds " + IdentityText(after);
@@ -278,13 +264,7 @@ int WriteAndCheckIdentity(Devices& devices, OpenDevice& device, const DeviceReco
     }
     if (reset) {
         SerialDefaults serial{};
-        bool read = where == r.path && device.readSerial(serial);
-        if (!read) {
-            std::string ignored;
-            auto again = OpenDevice::Open(devices, where, ignored);
-            read = again && again->readSerial(serial);
-        }
-        if (!read) {
+        if (!device.readSerial(serial)) {
             error = "reset, but the serial defaults could not be read back";
             return EXIT_MISMATCH;
         }
@@ -298,7 +278,7 @@ int WriteAndCheckIdentity(Devices& devices, OpenDevice& device, const DeviceReco
     if (!o.json) {
         o.out << r.displayPath << ": " << (reset ? "factory settings " : "identity ")
               << IdentityText(after) << (reset ? " restored" : " written") << " and read back"
-              << (where != r.path ? " at " + whereText : "") << "\n";
+              << (back.path != r.path ? " at " + whereText : "") << "\n";
     }
     return EXIT_DONE;
 }
@@ -309,7 +289,7 @@ int SetIdentityCommand(Devices& devices, const DeviceSelector& selector,
                        const IdentityChange& change, bool dryRun, Output& o) {
     return RunWrite(
         devices, "set-identity", selector, dryRun, o,
-        [&](OpenDevice& device, const DeviceRecord& r, Json& result, std::string& error) -> int {
+        [&](DeviceSession& device, const DeviceRecord& r, Json& result, std::string& error) -> int {
             StoredIdentity target = FactoryIdentity();
             if (!change.complete() && !change.factoryForRest) {
                 if (!device.readIdentity(target)) {
@@ -341,7 +321,7 @@ int SetIdentityCommand(Devices& devices, const DeviceSelector& selector,
 int ResetCommand(Devices& devices, const DeviceSelector& selector, bool dryRun, Output& o) {
     return RunWrite(
         devices, "reset", selector, dryRun, o,
-        [&](OpenDevice& device, const DeviceRecord& r, Json& result, std::string& error) -> int {
+        [&](DeviceSession& device, const DeviceRecord& r, Json& result, std::string& error) -> int {
             result["call"] = {{"function", "KX4701ResetToDefault"}};
             if (dryRun) {
                 result["result"] = "dry-run";

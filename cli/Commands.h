@@ -23,6 +23,7 @@ enum ExitCode : int {
     EXIT_MISMATCH = 3,     // written, but the read-back did not confirm it
     EXIT_NO_DEVICE = 4,    // no such device, or several where one was meant
     EXIT_UNSUPPORTED = 5,  // the loaded library cannot do it (no stored-settings read)
+    EXIT_DUPLICATE = 6,    // records reconcile found a serial or a number used twice
 };
 
 struct Output {

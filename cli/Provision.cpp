@@ -16,6 +16,7 @@
 #include "cli/LiveView.h"
 #include "cli/Profile.h"
 #include "cli/Report.h"
+#include "cli/counter/Counter.h"
 #include "config/TextCodec.h"
 #include "device/DevicePath.h"
 #include "device/Discovery.h"
@@ -26,8 +27,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::string_view STATE_HEADER =
-    "# kx4701 provision state: the next serial number to take. Never lower it.\n";
 // How often a watching run looks again without any event: udevd may still be setting a
 // new node's permissions when its event arrives.
 constexpr std::chrono::milliseconds RESCAN_INTERVAL{1000};
@@ -92,8 +91,6 @@ class ProvisionRun {
     void finish(InFlight& chip, Json entry, Json timing, Phase result, const std::string& error);
     void phase(InFlight& chip, Phase phase, const std::string& error = {});
     void release(InFlight& chip);
-    // The paths present now, shared by the waiting pipelines: one discovery per poll interval.
-    std::vector<std::string> paths();
     // What a path's device is followed by: its port, else the serial it reports.
     std::string keyOf(const std::string& path);
     std::string portKey(const std::string& path) const;
@@ -112,8 +109,8 @@ class ProvisionRun {
     const ProvisionOptions& options_;
     Output& o_;
     Profile profile_;
-    std::string statePath_;
-    std::unique_ptr<ExclusiveLock> lock_;
+    CounterOptions counting_;
+    std::unique_ptr<Counter> counter_;
     std::unique_ptr<AppendOnlyFile> log_;
     const Clock::time_point started_ = Clock::now();
 
@@ -124,7 +121,6 @@ class ProvisionRun {
     std::deque<InFlight> queue_;
     std::int64_t inFlight_ = 0;
     bool stopping_ = false;
-    std::uint64_t next_ = 0;
     // The chips dealt with while they stay plugged, by path and reported serial (a path
     // freed by one chip may be given to the next one plugged).
     std::set<std::pair<std::string, std::string>> handled_;
@@ -135,45 +131,24 @@ class ProvisionRun {
     std::string firstFailure_;  // the first chip's failure, as its line said it
     Json chips_ = Json::array();
     LiveView view_;
-
-    std::mutex busMutex_;  // the shared discovery
-    Clock::time_point lookedAt_{};
-    std::vector<std::string> paths_;
-    std::map<std::string, std::string> keys_;  // path -> key, as of the last discovery
 };
 
 bool ProvisionRun::open(std::string& error, int& code) {
     code = EXIT_FAILED;
-    statePath_ = options_.state.empty() ? options_.profile + ".state" : options_.state;
-    if (!options_.dryRun) {
-        bool held = false;
-        lock_ = ExclusiveLock::Acquire(statePath_ + ".lock", held, error);
-        if (!lock_) {
-            if (held) {
-                error = "another kx4701 provision run is using " + statePath_ +
-                        "; it never shares numbers, so this one does not start";
-            }
-            return false;
-        }
-    }
-    const std::optional<std::string> state = ReadWholeFile(statePath_, error);
-    if (!error.empty()) {
+    counting_.state = options_.state.empty() ? options_.profile + ".state" : options_.state;
+    counting_.database = options_.database.empty() ? profile_.database : options_.database;
+    counting_.log = options_.log.empty() && !counting_.database.empty() ? counting_.state + ".log"
+                                                                        : options_.log;
+    counting_.profile = options_.profile;
+    counting_.station = options_.station.empty() ? HostName() : options_.station;
+    counting_.lease = options_.lease > 0 ? options_.lease : profile_.lease;
+    counting_.dryRun = options_.dryRun;
+    counter_ = OpenCounter(counting_, profile_, error);
+    if (!counter_) {
         return false;
     }
-    next_ = profile_.start;
-    if (state) {
-        const std::optional<std::uint64_t> stored = ParseState(*state);
-        if (!stored) {
-            error = statePath_ +
-                    " is not a kx4701 state file, and its next number is never guessed at; "
-                    "mend it by hand, or name another with --state";
-            return false;
-        }
-        // A start raised in the profile only ever skips numbers.
-        next_ = std::max(*stored, profile_.start);
-    }
-    if (!options_.dryRun && !options_.log.empty()) {
-        log_ = AppendOnlyFile::Open(options_.log, error);
+    if (!options_.dryRun && !counting_.log.empty()) {
+        log_ = AppendOnlyFile::Open(counting_.log, error);
         if (!log_) {
             return false;
         }
@@ -186,21 +161,11 @@ bool ProvisionRun::take(std::uint64_t& number) {
     if (!fatal_.empty()) {
         return false;
     }
-    if (next_ > profile_.serial.maxNumber()) {
-        fatal_ = "the counter has passed " + std::to_string(profile_.serial.maxNumber()) +
-                 ", the largest number the serial pattern holds";
+    std::string error;  // a dry run's counter takes in memory only
+    if (!counter_->take(number, error)) {
+        fatal_ = error;
         return false;
     }
-    number = next_;
-    if (!options_.dryRun) {
-        std::string error;
-        // On the disk before the chip sees the number: after a crash it is burned, not reused.
-        if (!ReplaceDurably(statePath_, StateText(number + profile_.step), error)) {
-            fatal_ = error + "; no number was taken";
-            return false;
-        }
-    }
-    next_ = number + profile_.step;
     return true;
 }
 
@@ -255,6 +220,10 @@ void ProvisionRun::finish(InFlight& chip, Json entry, Json timing, Phase result,
             fatal_ = logError;
         }
     }
+    std::string recordError;
+    if (!options_.dryRun && fatal_.empty() && !counter_->record(entry, recordError)) {
+        fatal_ = recordError;
+    }
     timing["log"] = MillisecondsSince(logged);
     entry["timing_ms"] = timing;
     chips_.push_back(std::move(entry));
@@ -269,7 +238,7 @@ std::string ProvisionRun::keyOf(const std::string& path) {
     std::string key = portKey(path);
     if (key.empty()) {
         std::string ignored;
-        if (auto d = OpenDevice::Open(devices_, path, ignored)) {
+        if (auto d = DeviceSession::Open(devices_, path, ignored)) {
             std::array<char16_t, STRING_BUFFER_UNITS> serial{};
             if (devices_.library.KX4701GetSerialNumberString(d->handle(), serial.data(),
                                                              STRING_BUFFER_UNITS) != 0) {
@@ -278,20 +247,6 @@ std::string ProvisionRun::keyOf(const std::string& path) {
         }
     }
     return key;
-}
-
-std::vector<std::string> ProvisionRun::paths() {
-    const std::lock_guard lock(busMutex_);
-    if (Clock::now() - lookedAt_ >= devices_.reappearPoll) {
-        paths_ = DiscoverOpenablePaths(devices_.library, devices_.probe);
-        lookedAt_ = Clock::now();
-        // Asked again each time: a path one chip left may already be another's.
-        keys_.clear();
-        for (const std::string& path : paths_) {
-            keys_[path] = keyOf(path);
-        }
-    }
-    return paths_;
 }
 
 void ProvisionRun::scan() {
@@ -345,7 +300,7 @@ void ProvisionRun::work(bool untilEmpty) {
 
 void ProvisionRun::provision(InFlight& chip) {
     const DeviceRecord& record = chip.record;
-    OpenDevice& device = *record.device;
+    DeviceSession& device = *record.device;
     Json entry;
     entry["time"] = UtcTimestamp();
     entry["path"] = record.displayPath;
@@ -426,36 +381,33 @@ void ProvisionRun::provision(InFlight& chip) {
 
     phaseStart = Clock::now();
     phase(chip, Phase::Waiting);
-    StoredIdentity after;
+    IdentityReadBack back;
     SerialDefaults afterSerial{};
-    std::string where, error;
+    std::string error;
+    ChipReturn how;
     const std::string key = chip.key;
-    const Follow follow{[this] { return paths(); },
-                        [this, key](const std::string& path) {
-                            const std::lock_guard lock(busMutex_);
-                            const auto found = keys_.find(path);
-                            return found != keys_.end() && found->second == key;
-                        }};
-    bool same = ReadBackIdentity(devices_, device, record, follow, target, after, where, error);
-    if (same) {
+    // Asked afresh at every look: a path one chip left may already be another's.
+    how.mayBeAt = [this, key](const std::string& path) { return keyOf(path) == key; };
+    how.wait = devices_.reappearWait;
+    how.poll = devices_.reappearPoll;
+    bool same = device.followIdentity(target, how, back);
+    if (!same) {
+        error = device.error();
+    } else {
         phase(chip, Phase::Checking);
         {
             const std::lock_guard lock(mutex_);
-            handled_.emplace(where, text::AnsiToUtf8(after.serial));
+            handled_.emplace(back.path, text::AnsiToUtf8(back.identity.serial));
         }
-        bool read = where == record.path && device.readSerial(afterSerial);
-        if (!read) {
-            std::string ignored;
-            auto again = OpenDevice::Open(devices_, where, ignored);
-            read = again && again->readSerial(afterSerial);
-        }
-        entry["after"] = {{"path", DevicePathToUtf8(where)},
-                          {"identity", IdentityJson(after)},
+        const bool read = device.readSerial(afterSerial);
+        entry["after"] = {{"path", DevicePathToUtf8(back.path)},
+                          {"identity", IdentityJson(back.identity)},
                           {"serial", read ? SerialJson(afterSerial) : Json(nullptr)}};
-        same = read && after == target && afterSerial == serialTarget;
+        same = read && back.identity == target && afterSerial == serialTarget;
         if (!same) {
-            error = !read ? "the serial defaults could not be read back"
-                          : "read back " + IdentityText(after) + ", " + SerialText(afterSerial);
+            error =
+                !read ? "the serial defaults could not be read back"
+                      : "read back " + IdentityText(back.identity) + ", " + SerialText(afterSerial);
         }
     }
     timing["check"] = MillisecondsSince(phaseStart);
@@ -475,12 +427,14 @@ int ProvisionRun::execute() {
     WakeSink sink;
     bool registered = false;
     if (options_.watch) {
-        DEV_BROADCAST_DEVICEINTERFACE_A filter{};
-        filter.dbcc_size = sizeof filter;
-        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
         Guid guid{};
-        devices_.library.KX4701GetHidGuid(&guid);
-        SetClassGuid(filter, guid);
+        if (devices_.library.KX4701GetHidGuid(&guid) == 0) {
+            return FailCommand(o_, "provision", EXIT_FAILED,
+                               "cannot watch for chips being plugged: the library did not tell "
+                               "the chips' device class (" +
+                                   DescribeLastError(GetLastError()) + "); nothing was written");
+        }
+        const DEV_BROADCAST_DEVICEINTERFACE_A filter = DeviceInterfaceFilter(guid);
         registered = devices_.notifications->registerDeviceNotification(
             &sink, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
         if (!registered) {
@@ -535,6 +489,8 @@ int ProvisionRun::execute() {
     if (registered) {
         devices_.notifications->unregister(&sink);
     }
+    counter_->close();
+    const std::uint64_t next = counter_->next();
     if (!fatal_.empty()) {
         o_.err << "kx4701: " << fatal_ << "\n";
     }
@@ -542,17 +498,13 @@ int ProvisionRun::execute() {
            : mismatched_ > 0              ? EXIT_MISMATCH
                                           : EXIT_DONE;
     if (o_.json) {
-        Json doc;
-        doc["schema"] = 1;
-        doc["command"] = "provision";
-        doc["ok"] = code == EXIT_DONE;
-        doc["exit_code"] = code;
-        if (code != EXIT_DONE) {
-            doc["error"] = fatal_.empty() ? firstFailure_ : fatal_;
-        }
+        Json doc = DocumentHead("provision", code,
+                                code == EXIT_DONE ? std::string()
+                                : fatal_.empty()  ? firstFailure_
+                                                  : fatal_);
         doc["dry_run"] = options_.dryRun;
-        doc["state"] = statePath_;
-        doc["next"] = next_;
+        doc["state"] = counter_->statePath();
+        doc["next"] = next;
         doc["done"] = done_;
         doc["skipped"] = skipped_;
         doc["failed"] = failed_ + mismatched_;
@@ -564,41 +516,14 @@ int ProvisionRun::execute() {
             print(view_.finish(seconds()));
         }
         o_.out << "provision: " << done_ << " done, " << skipped_ << " skipped, "
-               << failed_ + mismatched_ << " failed; next number " << next_
-               << (options_.dryRun ? " after these; " : " in ") << statePath_
+               << failed_ + mismatched_ << " failed; next number " << next
+               << (options_.dryRun ? " after these; " : " in ") << counter_->statePath()
                << (options_.dryRun ? " is unchanged (dry run)" : "") << "\n";
     }
     return code;
 }
 
 }  // namespace
-
-std::string StateText(std::uint64_t next) {
-    return std::string(STATE_HEADER) + "next " + std::to_string(next) + "\n";
-}
-
-std::optional<std::uint64_t> ParseState(std::string_view text) {
-    if (!text.starts_with(STATE_HEADER)) {
-        return std::nullopt;
-    }
-    text.remove_prefix(STATE_HEADER.size());
-    if (!text.starts_with("next ") || !text.ends_with("\n")) {
-        return std::nullopt;
-    }
-    const std::string_view digits = text.substr(5, text.size() - 6);
-    std::uint64_t value = 0;
-    if (digits.empty()) {
-        return std::nullopt;
-    }
-    for (const char c : digits) {
-        const auto digit = static_cast<std::uint64_t>(c - '0');
-        if (c < '0' || c > '9' || value > (UINT64_MAX - digit) / 10) {
-            return std::nullopt;
-        }
-        value = value * 10 + digit;
-    }
-    return value;
-}
 
 int ProvisionCommand(Devices& devices, const ProvisionOptions& options, Output& o) {
     std::string error;

@@ -42,6 +42,18 @@ Json TextJson(const std::string& cp936) {
 
 }  // namespace
 
+Json DocumentHead(const std::string& command, int code, const std::string& error) {
+    Json head;
+    head["schema"] = JSON_SCHEMA;
+    head["command"] = command;
+    head["ok"] = code == 0;
+    head["exit_code"] = code;
+    if (!error.empty()) {
+        head["error"] = error;
+    }
+    return head;
+}
+
 Json ReportedJson(const DeviceRecord& r) {
     Json j;
     j["index"] = r.chipIndex >= 0 ? Json(r.chipIndex) : Json(nullptr);
