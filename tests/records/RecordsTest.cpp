@@ -178,10 +178,12 @@ struct Station : CliRig {
         std::ofstream(dir / "p.toml") << PROFILE;
     }
     Result provision(const std::string& database, std::vector<std::string> extra = {}) {
+        // One chip after another: the outage lands between two given chips.
         std::vector<std::string> args{"provision", (dir / "p.toml").string(),
                                       "--rewrite", "--database",
                                       database,    "--station",
-                                      station};
+                                      station,     "--jobs",
+                                      "1"};
         args.insert(args.end(), extra.begin(), extra.end());
         return run(args);
     }
