@@ -130,6 +130,16 @@ std::vector<VhciPort> ParseVhciStatus(std::string_view text) {
     return ports;
 }
 
+std::vector<unsigned> PortsToTry(const std::vector<VhciPort>& ports, std::optional<unsigned> had) {
+    std::vector<unsigned> order;
+    for (const VhciPort& p : ports) {
+        if (p.highSpeedHub && p.status == VHCI_PORT_FREE) {
+            order.insert(p.port == had ? order.begin() : order.end(), p.port);
+        }
+    }
+    return order;
+}
+
 emu::ChipIdentity UsbipDevice::KeyboardIdentity(const std::string& name) {
     return {KEYBOARD_VID, KEYBOARD_PID, KEYBOARD_VERSION, "", name, "", 50};
 }
@@ -182,17 +192,20 @@ bool UsbipDevice::attach(std::string* error) {
     }
     // Another process may take a free port first: then the next one is tried.
     int code = ENOSPC;
-    for (const VhciPort& p : ReadPorts()) {
-        if (!p.highSpeedHub || p.status != VHCI_PORT_FREE) {
-            continue;
-        }
+    std::optional<unsigned> had;
+    {
+        std::lock_guard lock(mutex_);
+        had = lastPort_;
+    }
+    for (const unsigned port : PortsToTry(ReadPorts(), had)) {
         const std::uint32_t devid = (static_cast<std::uint32_t>(::getpid()) << 16) | ++devids;
-        const std::string line = std::to_string(p.port) + " " + std::to_string(kernelEnd) + " " +
+        const std::string line = std::to_string(port) + " " + std::to_string(kernelEnd) + " " +
                                  std::to_string(devid) + " " + std::to_string(SPEED_FULL);
         if (WriteSysfs(std::string(VHCI_DIR) + "attach", line)) {
             // The kernel holds the socket now; this end is kept to see what it has not read.
             std::lock_guard lock(mutex_);
-            port_ = p.port;
+            port_ = port;
+            lastPort_ = port;
             socket_ = deviceEnd;
             kernelEnd_ = kernelEnd;
             ++attachments_;

@@ -41,6 +41,11 @@ inline constexpr unsigned VHCI_PORT_FREE = 4;
 // that is not a port are skipped. Pure.
 [[nodiscard]] std::vector<VhciPort> ParseVhciStatus(std::string_view text);
 
+// The free USB 2.0 ports to attach to, in the order to try them: the port the device had
+// first (a chip enumerating again stays on its hub's port, as on a cable), then the others.
+[[nodiscard]] std::vector<unsigned> PortsToTry(const std::vector<VhciPort>& ports,
+                                               std::optional<unsigned> had);
+
 class UsbipDevice {
   public:
     // A chip that presents and stores `identity`; a factory reset restores the default
@@ -86,6 +91,7 @@ class UsbipDevice {
     int kernelEnd_ = -1;
     int stopPipe_[2] = {-1, -1};
     std::optional<unsigned> port_;
+    std::optional<unsigned> lastPort_;  // where it was attached last, kept while detached
     mutable std::mutex mutex_;
     EmulatedDevice device_;
     std::vector<std::uint32_t> pendingIn_;  // interrupt IN URBs held until unlinked

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "device/Protocol.h"
@@ -153,6 +154,22 @@ TEST(VhciStatus, PortsAndTheirDevicesAreRead) {
     EXPECT_EQ(ParseVhciStatus(text), (std::vector<VhciPort>{{true, 0, 6, "1-1"},
                                                             {true, 1, VHCI_PORT_FREE, ""},
                                                             {false, 15, VHCI_PORT_FREE, ""}}));
+}
+
+// A chip enumerating again keeps its port, so a run that follows chips by port finds each
+// one where it was, whichever of them comes back first.
+TEST(VhciStatus, AChipTriesItsOwnPortFirst) {
+    const std::vector<VhciPort> ports = {{true, 0, VHCI_PORT_FREE, ""},
+                                         {true, 1, 6, "3-2"},
+                                         {true, 2, VHCI_PORT_FREE, ""},
+                                         {false, 3, VHCI_PORT_FREE, ""}};
+    const struct {
+        std::optional<unsigned> had;
+        std::vector<unsigned> order;
+    } rows[] = {{std::nullopt, {0, 2}}, {2, {2, 0}}, {1, {0, 2}}, {3, {0, 2}}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(PortsToTry(ports, row.had), row.order) << row.had.value_or(99);
+    }
 }
 
 // udev's verdict (kx4701-udev-probe): the chip's page and feature report, nothing less.

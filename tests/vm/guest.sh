@@ -134,6 +134,41 @@ group_cli() {
     total=$((total + $(cat /tmp/cli.count 2>/dev/null || echo 0)))
 }
 
+# Sixteen chips in flight (8 on the USB bus, 8 on uhid), twice over the same chips: every
+# chip done each time, each number on one chip only.
+group_jobs() {
+    /vm/kx4701-usbip --chip --chip --chip --chip --chip --chip --chip --chip >/tmp/ju.out 2>&1 &
+    usb=$!
+    /vm/kx4701-uhid --chip --chip --chip --chip --chip --chip --chip --chip >/tmp/jh.out 2>&1 &
+    uhid=$!
+    await_nodes /tmp/ju.out 8 && await_nodes /tmp/jh.out 8 && udevadm settle --timeout=30
+    printf '[identity]\nproduct = "Jobs"\nserial = "JB-{counter:04}"\n' >/tmp/j.toml
+    for round in 1 2; do
+        /vm/kx4701 provision /tmp/j.toml --rewrite --jobs 16 --state /tmp/j.state \
+            --log /tmp/j.log --json >/tmp/j.json 2>/tmp/j.err
+        ok=1
+        grep -q '"done": 16,' /tmp/j.json && grep -q '"failed": 0,' /tmp/j.json && ok=0
+        [ "$ok" -eq 0 ] || cat /tmp/j.err
+        check "sixteen in flight, round $round: 16 done, 0 failed" "$ok" "see above"
+    done
+    kill -USR1 "$usb" "$uhid"
+    for _ in $(seq 50); do
+        [ "$(cat /tmp/ju.out /tmp/jh.out | grep -c 'serial="JB-')" -ge 16 ] && break
+        sleep 0.1
+    done
+    ok=0
+    for i in $(seq 1 32); do
+        n=$(printf 'JB-%04d' "$i")
+        [ "$(grep -c "\"serial\":\"$n\"" /tmp/j.log)" -eq 1 ] || ok=1
+        # The second round's numbers each on one chip; the first round's on none.
+        [ "$(cat /tmp/ju.out /tmp/jh.out | grep -c "serial=\"$n\"")" -eq $((i > 16)) ] || ok=1
+    done
+    [ "$ok" -eq 0 ] || cat /tmp/ju.out /tmp/jh.out /tmp/j.log
+    check "sixteen in flight: each number logged once, carried by one chip" "$ok" "see above"
+    kill -TERM "$usb" "$uhid" 2>/dev/null
+    wait
+}
+
 # The device-list benchmark (scripts/vmtest --perf): 8 USB chips and 8 uhid chips.
 group_perf() {
     /vm/kx4701-usbip --chip --chip --chip --chip --chip --chip --chip --chip >/tmp/usb.out 2>&1 &
@@ -153,9 +188,10 @@ if [ "${1:-test}" = perf ]; then
     group_perf
 else
     wanted uhid && group_uhid
-    { wanted usb || wanted cli; } && start_udevd
+    { wanted usb || wanted cli || wanted jobs; } && start_udevd
     wanted usb && group_usb
     wanted cli && group_cli
+    wanted jobs && group_jobs
 fi
 
 echo "$total" >/tmp/count
