@@ -35,6 +35,9 @@ struct Devices : DeviceStack {
     // The USB port a path's device sits on (its topology path, "1-1.3"), empty when it has
     // none; null where the host cannot tell (a chip in flight is then followed by its serial).
     std::function<std::string(const std::string& path)> portOf = {};
+    // The device a path names now, as a name the system gives no other device while it runs
+    // (a path may be given to the next device plugged); null where the host cannot tell.
+    std::function<std::string(const std::string& path)> nodeOf = {};
     // Standard output is a terminal: provisioning's live view redraws in place.
     bool terminal = false;
 };

@@ -349,6 +349,8 @@ void ProvisionRun::provision(InFlight& chip) {
 
     phaseStart = Clock::now();
     phase(chip, Phase::Writing);
+    // The node the chip is at before its write (which may make it leave).
+    const std::string left = devices_.nodeOf ? devices_.nodeOf(record.path) : std::string();
     const bool serialWritten = !profile_.serialDefaults.any() || device.writeSerial(serialTarget);
     if (!serialWritten || !device.writeIdentity(target)) {
         // What the chip holds now, if it can still tell: the write is all or nothing.
@@ -371,10 +373,15 @@ void ProvisionRun::provision(InFlight& chip) {
     std::string error;
     ChipReturn how;
     const std::string key = chip.key;
-    // Asked afresh at every look: a path one chip left may already be another's.
-    how.mayBeAt = [this, key](const std::string& path) { return keyOf(path) == key; };
+    // Asked afresh at every look: a path one chip left may already be another's. The node the
+    // chip left is never taken for it: until the system has removed it, it may still answer
+    // (USB/IP sends its requests to whatever is on the port now) and then vanish.
+    how.mayBeAt = [this, key, left](const std::string& path) {
+        return keyOf(path) == key && (left.empty() || devices_.nodeOf(path) != left);
+    };
     how.wait = devices_.reappearWait;
     how.poll = devices_.reappearPoll;
+    how.leaves = key.starts_with("port:") && target != before;
     bool same = device.followIdentity(target, how, back);
     if (!same) {
         error = device.error();
@@ -391,7 +398,7 @@ void ProvisionRun::provision(InFlight& chip) {
         same = read && back.identity == target && afterSerial == serialTarget;
         if (!same) {
             error =
-                !read ? "the serial defaults could not be read back"
+                !read ? "the serial defaults could not be read back (" + device.error() + ")"
                       : "read back " + IdentityText(back.identity) + ", " + SerialText(afterSerial);
         }
     }

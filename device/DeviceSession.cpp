@@ -175,12 +175,12 @@ bool DeviceSession::followIdentity(const StoredIdentity& expected, const ChipRet
             r.identity.maxPower = expected.maxPower;
         }
     };
-    if (readBack(out)) {
+    if (!how.leaves && readBack(out)) {
         complete(out);
         return true;
     }
     // Told only if the chip does not come back: a chip that left for a new node fails here.
-    const std::string atOldNode = error_;
+    const std::string atOldNode = how.leaves ? "it left the bus after the write" : error_;
     std::optional<std::pair<DeviceSession, IdentityReadBack>> other;
     const auto deadline = std::chrono::steady_clock::now() + how.wait;
     while (std::chrono::steady_clock::now() < deadline) {

@@ -79,6 +79,10 @@ struct ChipReturn {
     // Whether a candidate holding another identity is taken, when it was the only one read
     // by the deadline, so the caller can report the mismatch.
     bool takeLoneMismatch = true;
+    // The chip is known to leave after the write (a USB chip whose stored identity changed):
+    // nothing is sent to it where it was. A request to a USB device on its way off the bus
+    // waits out the control-transfer timeout, and on Linux every hidraw node waits with it.
+    bool leaves = false;
     // How long a chip may take to enumerate again, and how often discovery looks for it.
     std::chrono::milliseconds wait{10000};
     std::chrono::milliseconds poll{100};

@@ -18,7 +18,8 @@
 namespace kx {
 
 // One HID interface as enumeration reports it. Strings are UTF-16, as the USB string
-// descriptors carry them; they may be empty when the device has none.
+// descriptors carry them; they may be empty when the device has none, or when the bus leaves
+// them (and the report lengths) to the open device, as hidraw's does.
 struct HidDeviceInfo {
     std::string path;  // 8-bit, as the platform spells it (case-sensitive on Linux)
     std::uint16_t vendorId = 0;

@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
     kx::hotplug::UeventNotificationSource notifications;
     kx::cli::Devices devices{system.library(), system.probe(), &system.kxLibrary(), &notifications};
     devices.portOf = [](const std::string& path) { return kx::hid::UsbPortOf(path); };
+    devices.nodeOf = [](const std::string& path) { return kx::hid::HidDeviceOf(path); };
     devices.terminal = ::isatty(STDOUT_FILENO) == 1;
     bool catching = false;
     devices.wait = [&](std::chrono::milliseconds timeout) {

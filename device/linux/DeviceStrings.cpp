@@ -174,4 +174,13 @@ std::string UsbPortOf(const std::string& devnode, const std::string& sysfs) {
     return error ? std::string() : usb.filename().string();
 }
 
+std::string HidDeviceOf(const std::string& devnode, const std::string& sysfs) {
+    const std::string node = HidrawSysfsDir(devnode, sysfs);
+    std::error_code error;
+    const std::filesystem::path hid = node.empty()
+                                          ? std::filesystem::path()
+                                          : std::filesystem::canonical(node + "/device", error);
+    return error ? std::string() : hid.filename().string();
+}
+
 }  // namespace kx::hid

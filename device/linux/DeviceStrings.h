@@ -51,4 +51,10 @@ struct DeviceIds {
 // a USB parent (uhid, Bluetooth) or when the node is gone.
 [[nodiscard]] std::string UsbPortOf(const std::string& devnode, const std::string& sysfs = "/sys");
 
+// The HID device behind the hidraw node: its name in sysfs ("0003:3C5B:B207.0012"), which the
+// kernel gives no other device while it runs, though the node's own name (hidrawN) is given
+// again to the next device plugged. Empty when the node is gone.
+[[nodiscard]] std::string HidDeviceOf(const std::string& devnode,
+                                      const std::string& sysfs = "/sys");
+
 }  // namespace kx::hid

@@ -124,7 +124,9 @@ std::vector<HidDeviceInfo> HidapiBus::enumerate() {
         const std::lock_guard lock(mutex_);
         list = hid_enumerate(0, 0);
     }
-    std::optional<hid::DeviceStrings> strings;  // of the node before: one per collection
+    // The strings and the report lengths are left to the open device (readString,
+    // describe), which reads them from sysfs once: reading them here too cost a list as
+    // much again as the devices' opens.
     for (const hid_device_info* d = list; d != nullptr; d = d->next) {
         if (d->path == nullptr) {
             continue;
@@ -136,17 +138,8 @@ std::vector<HidDeviceInfo> HidapiBus::enumerate() {
         info.releaseNumber = d->release_number;
         info.usagePage = d->usage_page;
         info.usage = d->usage;
-        const auto summary = SummaryOf(info.path);
-        info.inputReportLength = summary ? summary->lengths.input : FALLBACK_REPORT_LENGTH;
-        info.outputReportLength = summary ? summary->lengths.output : FALLBACK_REPORT_LENGTH;
-        if (out.empty() || out.back().path != info.path) {
-            strings = hid::ReadDeviceStrings(info.path);
-        }
-        if (strings) {
-            info.manufacturer = strings->manufacturer;
-            info.product = strings->product;
-            info.serialNumber = strings->serial;
-        }
+        info.inputReportLength = FALLBACK_REPORT_LENGTH;
+        info.outputReportLength = FALLBACK_REPORT_LENGTH;
         out.push_back(std::move(info));
     }
     hid_free_enumeration(list);

@@ -25,8 +25,8 @@ class HidapiBus : public HidBus {
     HidapiBus(const HidapiBus&) = delete;
     HidapiBus& operator=(const HidapiBus&) = delete;
 
-    // Every HID interface hidapi sees; an empty list when enumeration fails. Report lengths
-    // come from the report descriptor where the platform exposes it, else 64.
+    // Every HID interface hidapi sees; an empty list when enumeration fails. No strings and
+    // report lengths of 64: an open device tells its own (its descriptor, sysfs's strings).
     std::vector<HidDeviceInfo> enumerate() override;
     // nullptr when hidapi cannot open the path.
     std::unique_ptr<HidConnection> open(const std::string& path) override;

@@ -197,7 +197,17 @@ bool UsbipDevice::attach(std::string* error) {
         std::lock_guard lock(mutex_);
         had = lastPort_;
     }
-    for (const unsigned port : PortsToTry(ReadPorts(), had)) {
+    // Coming back, the chip waits for its own port: the kernel frees a detached port a
+    // while after the detach (its event thread), and on a cable the chip cannot move.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(DETACH_WAIT_MS);
+    std::vector<unsigned> order = PortsToTry(ReadPorts(), had);
+    while (had && (order.empty() || order.front() != *had) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        order = PortsToTry(ReadPorts(), had);
+    }
+    for (const unsigned port : order) {
         const std::uint32_t devid = (static_cast<std::uint32_t>(::getpid()) << 16) | ++devids;
         const std::string line = std::to_string(port) + " " + std::to_string(kernelEnd) + " " +
                                  std::to_string(devid) + " " + std::to_string(SPEED_FULL);

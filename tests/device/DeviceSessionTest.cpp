@@ -14,11 +14,13 @@ TEST(DeviceSession, FollowsTheChipWhereTheCallerAllowsAndSaysWhatItConfirmed) {
         bool extension, reenumerates, anywhere;
         bool found;
         unsigned verified;
+        bool leaves = false;  // said to leave: not asked where it was
     } rows[] = {
         {true, false, false, true, ALL_IDENTITY_FIELDS},
         {true, true, true, true, ALL_IDENTITY_FIELDS},
         {false, true, true, true, REPORTED_IDENTITY_FIELDS},
         {true, true, false, false, 0},  // back at a path the caller rules out
+        {true, false, false, false, 0, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(::testing::Message() << row.extension << row.reenumerates << row.anywhere);
@@ -33,7 +35,9 @@ TEST(DeviceSession, FollowsTheChipWhereTheCallerAllowsAndSaysWhatItConfirmed) {
         StoredIdentity target = FactoryIdentity();
         target.serial = "S-1";
         ASSERT_TRUE(session->writeIdentity(target)) << session->error();
+        const std::uint64_t sent = stack.bench().device(chip)->reportsReceived;
         ChipReturn how;
+        how.leaves = row.leaves;
         how.mayBeAt = [&](const std::string&) { return row.anywhere; };
         how.wait = std::chrono::seconds(row.found ? 10 : 0);
         how.poll = std::chrono::milliseconds(1);
@@ -47,6 +51,9 @@ TEST(DeviceSession, FollowsTheChipWhereTheCallerAllowsAndSaysWhatItConfirmed) {
             EXPECT_EQ(back.verified, row.verified);
         } else {
             EXPECT_NE(session->error().find("did not come back within 0 s"), std::string::npos);
+        }
+        if (row.leaves) {
+            EXPECT_EQ(stack.bench().device(chip)->reportsReceived, sent) << "asked where it was";
         }
     }
 }

@@ -105,6 +105,10 @@ TEST(DeviceStrings, AsTheKernelHoldsThemUnderEveryLocale) {
         }
     }
     std::setlocale(LC_ALL, "C");
+    EXPECT_EQ(HidDeviceOf("/dev/hidraw0", sysfs.string()), "0003:3C5B:B207.0001");
+    EXPECT_EQ(UsbPortOf("/dev/hidraw0", sysfs.string()), "1-1");
+    EXPECT_EQ(UsbPortOf("/dev/hidraw4", sysfs.string()), "") << "uhid";
+    EXPECT_EQ(HidDeviceOf("/dev/hidraw99", sysfs.string()), "") << "gone";
     EXPECT_EQ(ReadDeviceStrings("/dev/hidraw99", sysfs.string()), std::nullopt) << "gone";
     EXPECT_EQ(ReadDeviceStrings("/dev/ttyS0", sysfs.string()), std::nullopt);
     fs::remove_all(sysfs);
