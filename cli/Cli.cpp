@@ -66,9 +66,14 @@ int RunCli(const std::vector<std::string>& args, Devices& devices, std::ostream&
     app.set_version_flag("--version", std::string("kx4701 ") + KX_VERSION_STRING);
     app.require_subcommand(1);
 
-    bool json = false, allHid = false, dryRun = false, factoryForRest = false;
+    bool json = false, allHid = false, dryRun = false, factoryForRest = false,
+         requireVerified = false;
     auto addJson = [&](CLI::App* sub) {
         sub->add_flag("--json", json, "one JSON document instead of text");
+    };
+    auto addRequireVerified = [&](CLI::App* sub) {
+        sub->add_flag("--require-verified", requireVerified,
+                      "fail (exit 3) when the library cannot read back all that was written");
     };
     auto addDryRun = [&](CLI::App* sub) {
         sub->add_flag("--dry-run", dryRun, "print what would be sent, send nothing");
@@ -100,6 +105,7 @@ int RunCli(const std::vector<std::string>& args, Devices& devices, std::ostream&
         setSerial->add_option("--data-bits", dataBits, ListNames(ParameterList::DataBits));
         setSerial->add_option("--stop-bits", stopBits, ListNames(ParameterList::StopBits));
         addDryRun(setSerial);
+        addRequireVerified(setSerial);
         addJson(setSerial);
     }
 
@@ -117,6 +123,7 @@ int RunCli(const std::vector<std::string>& args, Devices& devices, std::ostream&
         setIdentity->add_flag("--factory-defaults-for-rest", factoryForRest,
                               "fields not given get the factory values, not the chip's");
         addDryRun(setIdentity);
+        addRequireVerified(setIdentity);
         addJson(setIdentity);
     }
 
@@ -124,6 +131,7 @@ int RunCli(const std::vector<std::string>& args, Devices& devices, std::ostream&
     if (named == "reset") {
         resetSel.addTo(*reset, false, true);
         addDryRun(reset);
+        addRequireVerified(reset);
         addJson(reset);
     }
 
@@ -141,6 +149,7 @@ int RunCli(const std::vector<std::string>& args, Devices& devices, std::ostream&
         prov->add_option("--log", provision.log, "append one JSON line per chip to FILE")
             ->option_text("FILE");
         addDryRun(prov);
+        addRequireVerified(prov);
         addJson(prov);
     }
 
@@ -158,7 +167,7 @@ int RunCli(const std::vector<std::string>& args, Devices& devices, std::ostream&
         return EXIT_USAGE;
     }
 
-    Output o{out, err, json};
+    Output o{out, err, json, requireVerified};
     const bool writes = !list->parsed() && !show->parsed();
     const std::string nothing = writes ? "; nothing was written" : "";
     auto usage = [&](const std::string& what) {

@@ -133,16 +133,18 @@ bool ReadBackIdentity(Devices& devices, OpenDevice& device, const DeviceRecord& 
                 }
             }
         }
-        const auto matches = std::count_if(found.begin(), found.end(),
-                                           [&](const auto& f) { return f.second == expected; });
+        const auto matches = std::count_if(found.begin(), found.end(), [&](const auto& f) {
+            return Confirms(f.second, expected);
+        });
         if (matches > 1) {
             // Another chip that came with the same identity would make the answer a guess.
             error = "the chip left after the write, and several chips came back with its identity";
             return false;
         }
         if (matches == 1) {
-            const auto& f = *std::find_if(found.begin(), found.end(),
-                                          [&](const auto& x) { return x.second == expected; });
+            const auto& f = *std::find_if(found.begin(), found.end(), [&](const auto& x) {
+                return Confirms(x.second, expected);
+            });
             where = f.first;
             after = f.second;
             return true;
@@ -159,6 +161,43 @@ bool ReadBackIdentity(Devices& devices, OpenDevice& device, const DeviceRecord& 
     error = atOldNode + "; the chip did not come back within " +
             std::to_string(devices.reappearWait.count() / 1000) + " s to be checked";
     return false;
+}
+
+bool Confirms(const StoredIdentity& read, const StoredIdentity& written) {
+    return read.vid == written.vid && read.pid == written.pid &&
+           read.manufacturer == written.manufacturer && read.product == written.product &&
+           read.serial == written.serial &&
+           (!read.maxPowerRead || read.maxPower == written.maxPower);
+}
+
+bool WritableIdentity(const StoredIdentity& id, std::string& what) {
+    for (const auto& [name, text] :
+         {std::pair{"manufacturer", &id.manufacturer}, std::pair{"product", &id.product},
+          std::pair{"serial", &id.serial}}) {
+        if (text->empty() || text->size() > IDENTITY_STRING_MAX_BYTES) {
+            what = "a " + std::string(name) + " text of " + std::to_string(text->size()) +
+                   " bytes, which cannot be written (1 to 30)";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> Unverified::names() const {
+    std::vector<std::string> out;
+    if (maxPower) {
+        out.emplace_back("max_power");
+    }
+    if (serialDefaults) {
+        out.emplace_back("serial_defaults");
+    }
+    return out;
+}
+
+std::string Unverified::text() const {
+    return maxPower && serialDefaults ? "bMaxPower and the serial defaults"
+           : maxPower                 ? "bMaxPower"
+                                      : "the serial defaults";
 }
 
 StoredIdentity FactoryIdentity() {
@@ -208,9 +247,13 @@ bool OpenDevice::failed(const char* what) {
 
 bool OpenDevice::readSerial(SerialDefaults& out) {
     SerialDefaults s{};
-    if (devices_->extension == nullptr || devices_->extension->KX4701GetDefaultRate(
-                                              handle_, &s.baudCode, &s.parityCode, &s.stopBitsCode,
-                                              &s.dataBitsCode, &s.timingByte) == 0) {
+    if (devices_->extension == nullptr) {
+        error_ = "the loaded KX4701DLL.DLL cannot read a chip's serial defaults";
+        return false;
+    }
+    if (devices_->extension->KX4701GetDefaultRate(handle_, &s.baudCode, &s.parityCode,
+                                                  &s.stopBitsCode, &s.dataBitsCode,
+                                                  &s.timingByte) == 0) {
         return failed("reading the stored serial defaults failed");
     }
     out = s;
@@ -218,6 +261,31 @@ bool OpenDevice::readSerial(SerialDefaults& out) {
 }
 
 bool OpenDevice::readIdentity(StoredIdentity& out) {
+    if (devices_->extension == nullptr) {
+        StoredIdentity id;
+        std::uint16_t version = 0;
+        if (devices_->library.KX4701GetAttributes(handle_, &id.vid, &id.pid, &version) == 0) {
+            return failed("reading the reported identity failed");
+        }
+        for (const auto& [read, text] :
+             {std::pair{&DeviceLibrary::KX4701GetManufacturerString, &id.manufacturer},
+              std::pair{&DeviceLibrary::KX4701GetProductString, &id.product},
+              std::pair{&DeviceLibrary::KX4701GetSerialNumberString, &id.serial}}) {
+            std::array<char16_t, STRING_BUFFER_UNITS> buffer{};
+            if ((devices_->library.*read)(handle_, buffer.data(), STRING_BUFFER_UNITS) == 0) {
+                return failed("reading the reported identity failed");
+            }
+            const auto cp936 = text::Utf8ToAnsi(text::Utf16ToUtf8(buffer.data()));
+            if (!cp936) {
+                error_ = "the chip reports a text that CP936 cannot hold";
+                return false;
+            }
+            *text = *cp936;
+        }
+        id.maxPowerRead = false;
+        out = std::move(id);
+        return true;
+    }
     char texts[3][IDENTITY_STRING_MAX_BYTES]{};
     std::uint8_t lengths[3]{};
     StoredIdentity id;

@@ -36,6 +36,9 @@ struct Devices {
     // Waits until `notifications` delivered something or the time passed; false when the
     // run must stop (Ctrl-C). Null where nothing can be waited for.
     std::function<bool(std::chrono::milliseconds)> wait = {};
+    // Whether the run was asked to end (Ctrl-C): a watching run finishes the chip in hand
+    // and stops. Null where nothing can ask.
+    std::function<bool()> stopped = {};
 };
 
 enum class ChipKind { Chip, NotChip, Unknown };  // Unknown: the library cannot tell
@@ -90,7 +93,27 @@ struct StoredIdentity {
     std::uint16_t vid = 0, pid = 0;
     std::uint8_t maxPower = 0;
     std::string manufacturer, product, serial;
+    // False when it was read through the maker's fourteen functions, which read what the chip
+    // reports and not its bMaxPower (maxPower is then 0, unknown).
+    bool maxPowerRead = true;
     friend bool operator==(const StoredIdentity&, const StoredIdentity&) = default;
+};
+
+// Whether an identity `read` from a chip confirms the one `written`: every field it holds
+// equal, bMaxPower only when it was read.
+[[nodiscard]] bool Confirms(const StoredIdentity& read, const StoredIdentity& written);
+
+// Whether KX4701SetDeviceCfg takes `id`'s texts (1..30 bytes each); else `what` names the
+// first it does not ("a product text of 31 bytes"). Kept fields come from the chip, unchecked.
+[[nodiscard]] bool WritableIdentity(const StoredIdentity& id, std::string& what);
+
+// What a write leaves unconfirmed when the library has only the maker's fourteen functions,
+// by the names the JSON documents use; empty when everything was read back.
+struct Unverified {
+    bool maxPower = false, serialDefaults = false;
+    [[nodiscard]] bool any() const { return maxPower || serialDefaults; }
+    [[nodiscard]] std::vector<std::string> names() const;  // "max_power", "serial_defaults"
+    [[nodiscard]] std::string text() const;                // "bMaxPower and the serial defaults"
 };
 
 // The factory settings a reset restores: the dialog's defaults, by design the chip's.
@@ -124,8 +147,13 @@ class OpenDevice {
     [[nodiscard]] DeviceHandle handle() const { return handle_; }
     [[nodiscard]] const std::string& error() const { return error_; }
 
+    // Whether the library reads what a chip stores (our extension). The maker's fourteen
+    // functions read only what it reports: its ids and texts, not its serial defaults.
+    [[nodiscard]] bool readsStored() const { return devices_->extension != nullptr; }
     // Need the extension; false (with the reason) when the read fails.
     bool readSerial(SerialDefaults& out);
+    // The stored identity; without the extension, what the chip reports (KX4701GetAttributes
+    // and the three string reads, in CP936) with maxPowerRead false. False with the reason.
     bool readIdentity(StoredIdentity& out);
     // The writes; false with the reason.
     bool writeSerial(const SerialDefaults& defaults);

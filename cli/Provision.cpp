@@ -78,6 +78,7 @@ class ProvisionRun {
     std::vector<std::string> scanned_;  // the paths of the last scan
     std::set<std::string> written_;     // serials this run wrote: such a chip is its own, back
     std::int64_t done_ = 0, skipped_ = 0, failed_ = 0, mismatched_ = 0, tried_ = 0;
+    std::int64_t unverified_ = 0;  // of done_: acknowledged, not all read back
     std::string fatal_;
     std::string firstFailure_;  // the first chip's failure, as its line said it
     Json chips_ = Json::array();
@@ -181,10 +182,12 @@ void ProvisionRun::scan() {
     }
     std::erase_if(handled_, [&](const std::string& p) { return !present.contains(p); });
     for (const DeviceRecord& r : inventory) {
-        if (!fatal_.empty() || enough()) {
+        if (!fatal_.empty() || enough() || (devices_.stopped && devices_.stopped())) {
             return;
         }
-        if (r.kind == ChipKind::Chip && handled_.insert(r.path).second) {
+        // Without our extension every device the library opens may be a chip: its own result
+        // for the write decides.
+        if (r.chipIndex >= 0 && handled_.insert(r.path).second) {
             provision(r);
         }
     }
@@ -201,7 +204,10 @@ void ProvisionRun::provision(const DeviceRecord& record) {
 
     StoredIdentity before;
     SerialDefaults beforeSerial{};
-    if (!device.readIdentity(before) || !device.readSerial(beforeSerial)) {
+    // Without our extension the serial defaults cannot be read: the profile then gives all
+    // four or none (ProvisionCommand).
+    if (!device.readIdentity(before) ||
+        (device.readsStored() && !device.readSerial(beforeSerial))) {
         ++tried_;
         ++failed_;
         progress(record.displayPath, "-", "failed");
@@ -212,7 +218,8 @@ void ProvisionRun::provision(const DeviceRecord& record) {
     if (written_.contains(before.serial)) {
         return;  // a chip of this run, enumerated again after its write
     }
-    entry["before"] = {{"identity", IdentityJson(before)}, {"serial", SerialJson(beforeSerial)}};
+    entry["before"] = {{"identity", IdentityJson(before)},
+                       {"serial", device.readsStored() ? SerialJson(beforeSerial) : Json(nullptr)}};
     ++tried_;
     if (profile_.serial.matches(before.serial) && !options_.rewrite) {
         ++skipped_;
@@ -224,6 +231,15 @@ void ProvisionRun::provision(const DeviceRecord& record) {
     }
     const SerialDefaults serialTarget = profile_.serialDefaults.appliedTo(beforeSerial);
     StoredIdentity target = profile_.identity.appliedTo(before);
+    target.serial =
+        profile_.serial.format(next_);  // its shape, for the check; the number comes below
+    if (std::string bad; !WritableIdentity(target, bad)) {
+        ++failed_;
+        progress(record.displayPath, "-", "failed");
+        finish(std::move(entry), Json::object(), "failed",
+               "the chip reports " + bad + "; the profile must give it; nothing was written");
+        return;
+    }
     timing["read"] = MillisecondsSince(phase);
 
     phase = Clock::now();
@@ -253,8 +269,8 @@ void ProvisionRun::provision(const DeviceRecord& record) {
         StoredIdentity now;
         entry["identity_state"] = !serialWritten              ? "old"
                                   : !device.readIdentity(now) ? "unknown (the chip cannot be read)"
-                                  : now == target             ? "new"
-                                  : now == before             ? "old"
+                                  : Confirms(now, target)     ? "new"
+                                  : Confirms(now, before)     ? "old"
                                                               : "other";
         progress(record.displayPath, serialText, "failed");
         finish(std::move(entry), timing, "failed",
@@ -270,19 +286,29 @@ void ProvisionRun::provision(const DeviceRecord& record) {
     // The scan's paths stand for the ones before the write: a walk of the bus per chip would
     // make a run over many chips quadratic.
     bool same = ReadBackIdentity(devices_, device, record, scanned_, target, after, where, error);
+    const Unverified unverified{!after.maxPowerRead,
+                                profile_.serialDefaults.any() && !device.readsStored()};
     if (same) {
         handled_.insert(where);
-        bool read = where == record.path && device.readSerial(afterSerial);
+        bool read =
+            !device.readsStored() || (where == record.path && device.readSerial(afterSerial));
         if (!read) {
             std::string ignored;
             auto again = OpenDevice::Open(devices_, where, ignored);
             read = again && again->readSerial(afterSerial);
         }
-        entry["after"] = {{"path", DevicePathToUtf8(where)},
-                          {"identity", IdentityJson(after)},
-                          {"serial", read ? SerialJson(afterSerial) : Json(nullptr)}};
-        same = read && after == target && afterSerial == serialTarget;
-        if (!same) {
+        entry["after"] = {
+            {"path", DevicePathToUtf8(where)},
+            {"identity", IdentityJson(after)},
+            {"serial", device.readsStored() && read ? SerialJson(afterSerial) : Json(nullptr)}};
+        same = read && Confirms(after, target) &&
+               (!device.readsStored() || afterSerial == serialTarget);
+        if (same && unverified.any() && o_.requireVerified) {
+            same = false;
+            error = unverified.text() +
+                    " cannot be read back through the loaded KX4701DLL.DLL: "
+                    "not verified";
+        } else if (!same) {
             error = !read ? "the serial defaults could not be read back"
                           : "read back " + IdentityText(after) + ", " + SerialText(afterSerial);
         }
@@ -295,6 +321,14 @@ void ProvisionRun::provision(const DeviceRecord& record) {
         return;
     }
     ++done_;
+    if (unverified.any()) {
+        // Acknowledged, and confirmed as far as the library reads: never told as confirmed.
+        ++unverified_;
+        entry["unverified"] = unverified.names();
+        progress(record.displayPath, serialText, "done, " + unverified.text() + " not verified");
+        finish(std::move(entry), timing, "unverified", "");
+        return;
+    }
     progress(record.displayPath, serialText, "done");
     finish(std::move(entry), timing, "done", "");
 }
@@ -347,15 +381,17 @@ int ProvisionRun::execute() {
         doc["state"] = statePath_;
         doc["next"] = next_;
         doc["done"] = done_;
+        doc["unverified"] = unverified_;
         doc["skipped"] = skipped_;
         doc["failed"] = failed_ + mismatched_;
         doc["chips"] = chips_;
         o_.out << doc.dump(2) << "\n";
     } else {
-        o_.out << "provision: " << done_ << " done, " << skipped_ << " skipped, "
-               << failed_ + mismatched_ << " failed; next number " << next_
-               << (options_.dryRun ? " after these; " : " in ") << statePath_
-               << (options_.dryRun ? " is unchanged (dry run)" : "") << "\n";
+        o_.out << "provision: " << done_ << " done"
+               << (unverified_ > 0 ? " (" + std::to_string(unverified_) + " not all verified)" : "")
+               << ", " << skipped_ << " skipped, " << failed_ + mismatched_
+               << " failed; next number " << next_ << (options_.dryRun ? " after these; " : " in ")
+               << statePath_ << (options_.dryRun ? " is unchanged (dry run)" : "") << "\n";
     }
     return code;
 }
@@ -409,10 +445,12 @@ int ProvisionCommand(Devices& devices, const ProvisionOptions& options, Output& 
                                (errors.size() == 1 ? " error" : " errors") +
                                "; nothing was written");
     }
-    if (devices.extension == nullptr) {
+    if (devices.extension == nullptr && profile->serialDefaults.any() &&
+        !profile->serialDefaults.complete()) {
         return FailCommand(o, "provision", EXIT_UNSUPPORTED,
-                           "the loaded KX4701DLL.DLL cannot read a chip's stored settings, so "
-                           "provisioning could not check its writes; nothing was written");
+                           "the loaded KX4701DLL.DLL cannot read a chip's serial defaults, so "
+                           "none can be kept: the profile's [serial] must give all four; "
+                           "nothing was written");
     }
     if (options.watch && (!devices.wait || devices.notifications == nullptr)) {
         return FailCommand(o, "provision", EXIT_UNSUPPORTED,

@@ -77,8 +77,9 @@ Json IdentityJson(const StoredIdentity& id) {
     Json j;
     j["vid"] = Hex4(id.vid);
     j["pid"] = Hex4(id.pid);
-    j["max_power"] = id.maxPower;
-    j["max_power_ma"] = 2 * id.maxPower;
+    // null when the library cannot read it (the maker's fourteen functions)
+    j["max_power"] = id.maxPowerRead ? Json(id.maxPower) : Json(nullptr);
+    j["max_power_ma"] = id.maxPowerRead ? Json(2 * id.maxPower) : Json(nullptr);
     j["manufacturer"] = TextJson(id.manufacturer);
     j["product"] = TextJson(id.product);
     j["serial"] = TextJson(id.serial);
