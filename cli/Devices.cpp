@@ -211,6 +211,7 @@ StoredIdentity FactoryIdentity() {
 
 StoredIdentity IdentityChange::appliedTo(StoredIdentity base) const {
     base.maxPower = IDENTITY_MAX_POWER;
+    base.maxPowerRead = true;  // what is written, whatever could be read before
     base.vid = vid.value_or(base.vid);
     base.pid = pid.value_or(base.pid);
     base.manufacturer = manufacturer.value_or(base.manufacturer);
