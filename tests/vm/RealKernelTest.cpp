@@ -18,6 +18,7 @@
 #include <deque>
 
 #include "config/TextCodec.h"
+#include "device/Protocol.h"
 #include "device/hotplug/linux/UeventSource.h"
 #include "device/linux/SystemDevices.h"
 #include "emulation/uhid/UhidDevice.h"
@@ -323,6 +324,14 @@ TEST_F(UsbChip, ListedAndOpenedWithItsVersionAndChineseStringsInTheCLocaleAndWri
     EXPECT_EQ(status(), "操作状态:设置默认串口参数成功!");
     EXPECT_EQ(chip.device->state().serial.baudCode, 13);
     EXPECT_EQ(chip.device->attachments(), 1) << "serial defaults are no new descriptors";
+
+    // Its reports are the protocol's size, as on the bench and over uhid.
+    KxLibrary& lib = system.kxLibrary();
+    const DeviceHandle h = lib.KX4701OpenDevicePath(chip.node.c_str());
+    std::uint16_t in = 0, out = 0;
+    EXPECT_TRUE(lib.KX4701GetBufferLen(h, &in, &out));
+    EXPECT_EQ(std::vector({in, out}), std::vector<std::uint16_t>(2, protocol::REPORT_SIZE));
+    EXPECT_TRUE(lib.KX4701CloseDevice(h));
 }
 
 TEST_F(UsbChip, AnIdentityWriteReenumeratesTheChipWhichKeepsItsAccessAndComesBackAsWritten) {
