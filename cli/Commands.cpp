@@ -15,22 +15,14 @@
 namespace kx::cli {
 namespace {
 
-constexpr int SCHEMA = 1;
-
 // One line on `err` for each failure, the JSON document or nothing on `out`.
 int Finish(Output& o, Json doc, int code, const std::vector<std::string>& errors) {
     for (const std::string& e : errors) {
         o.err << "kx4701: " << e << "\n";
     }
     if (o.json) {
-        Json head;
-        head["schema"] = SCHEMA;
-        head["command"] = doc["command"];
-        head["ok"] = code == EXIT_DONE;
-        head["exit_code"] = code;
-        if (!errors.empty()) {
-            head["error"] = errors.front();
-        }
+        Json head = DocumentHead(doc["command"].get<std::string>(), code,
+                                 errors.empty() ? std::string() : errors.front());
         for (auto it = doc.begin(); it != doc.end(); ++it) {
             if (it.key() != "command") {
                 head[it.key()] = it.value();
@@ -50,13 +42,14 @@ int Worse(int a, int b) {
 // One device's part of a write: reads what it needs, sends (unless a dry run), reads back.
 // Fills `result` and returns the device's exit code; `error` gets the failure, if any.
 using WriteStep =
-    std::function<int(OpenDevice&, const DeviceRecord&, Json& result, std::string& error)>;
+    std::function<int(DeviceSession&, const DeviceRecord&, Json& result, std::string& error)>;
 
 // The outcome of a write that was acknowledged and confirmed except for `unverified`: 0 with
 // a note, or with --require-verified a mismatch. Never told as confirmed.
 int Unconfirmed(const Unverified& unverified, Output& o, const DeviceRecord& r, Json& result,
                 std::string& error) {
-    result["result"] = "unverified";
+    // With --require-verified a failure like any mismatch: an error goes with "mismatch" only.
+    result["result"] = o.requireVerified ? "mismatch" : "unverified";
     result["unverified"] = unverified.names();
     const std::string what = "written, but " + unverified.text() +
                              " cannot be read back through the loaded KX4701DLL.DLL: not verified";
@@ -222,7 +215,7 @@ int SetSerialCommand(Devices& devices, const DeviceSelector& selector, const Ser
     }
     return RunWrite(
         devices, "set-serial", selector, dryRun, o,
-        [&](OpenDevice& device, const DeviceRecord& r, Json& result, std::string& error) -> int {
+        [&](DeviceSession& device, const DeviceRecord& r, Json& result, std::string& error) -> int {
             SerialDefaults target{};
             if (!change.complete()) {
                 if (!device.readSerial(target)) {
@@ -249,7 +242,7 @@ int SetSerialCommand(Devices& devices, const DeviceSelector& selector, const Ser
                 error = device.error();
                 return EXIT_FAILED;
             }
-            if (!device.readsStored()) {
+            if (!device.canReadStored()) {
                 if (!o.json) {
                     o.out << r.displayPath << ": serial defaults " << SerialText(target)
                           << " written, not read back\n";
@@ -280,37 +273,33 @@ namespace {
 
 // An identity write or a factory reset, then the read-back of `expected` (and of the serial
 // defaults after a reset).
-int WriteAndCheckIdentity(Devices& devices, OpenDevice& device, const DeviceRecord& r,
+int WriteAndCheckIdentity(Devices& devices, DeviceSession& device, const DeviceRecord& r,
                           const StoredIdentity& expected, bool reset, Json& result,
                           std::string& error, Output& o) {
-    const std::vector<std::string> pathsBefore =
-        DiscoverOpenablePaths(devices.library, devices.probe);
+    std::vector<std::string> pathsBefore = DiscoverOpenablePaths(devices.library, devices.probe);
     if (!(reset ? device.factoryReset() : device.writeIdentity(expected))) {
         error = device.error();
         return EXIT_FAILED;
     }
-    StoredIdentity after;
-    std::string where;
-    if (!ReadBackIdentity(devices, device, r, pathsBefore, expected, after, where, error)) {
-        error = "written, but " + error;
+    IdentityReadBack back;
+    if (!device.followIdentity(expected, FollowAfterWrite(devices, device, std::move(pathsBefore)),
+                               back)) {
+        error = "written, but " + device.error();
         return EXIT_MISMATCH;
     }
-    const std::string whereText = DevicePathToUtf8(where);
-    result["after"] = {{"path", whereText}, {"identity", IdentityJson(after)}};
-    if (!Confirms(after, expected)) {
+    const StoredIdentity& after = back.identity;
+    const std::string whereText = DevicePathToUtf8(back.path);
+    result["after"] = {{"path", whereText}, {"identity", IdentityJson(after, back.verified)}};
+    // A field the read could not confirm holds the expected value here (followIdentity).
+    if (!(after == expected)) {
         error = "written " + IdentityText(expected) + ", but the chip holds " + IdentityText(after);
         return EXIT_MISMATCH;
     }
-    const Unverified unverified{!after.maxPowerRead, reset && !device.readsStored()};
+    const Unverified unverified{(back.verified & FIELD_MAX_POWER) == 0,
+                                reset && !device.canReadStored()};
     if (reset && !unverified.serialDefaults) {
         SerialDefaults serial{};
-        bool read = where == r.path && device.readSerial(serial);
-        if (!read) {
-            std::string ignored;
-            auto again = OpenDevice::Open(devices, where, ignored);
-            read = again && again->readSerial(serial);
-        }
-        if (!read) {
+        if (!device.readSerial(serial)) {
             error = "reset, but the serial defaults could not be read back";
             return EXIT_MISMATCH;
         }
@@ -323,7 +312,7 @@ int WriteAndCheckIdentity(Devices& devices, OpenDevice& device, const DeviceReco
     if (!o.json) {
         o.out << r.displayPath << ": " << (reset ? "factory settings " : "identity ")
               << IdentityText(after) << (reset ? " restored" : " written") << " and read back"
-              << (where != r.path ? " at " + whereText : "")
+              << (back.path != r.path ? " at " + whereText : "")
               << (unverified.any() ? "; " + unverified.text() + " not read back" : "") << "\n";
     }
     if (unverified.any()) {
@@ -354,15 +343,17 @@ int SetIdentityCommand(Devices& devices, const DeviceSelector& selector,
                        const IdentityChange& change, bool dryRun, Output& o) {
     return RunWrite(
         devices, "set-identity", selector, dryRun, o,
-        [&](OpenDevice& device, const DeviceRecord& r, Json& result, std::string& error) -> int {
+        [&](DeviceSession& device, const DeviceRecord& r, Json& result, std::string& error) -> int {
             StoredIdentity target = FactoryIdentity();
             if (!change.complete() && !change.factoryForRest) {
-                if (!device.readIdentity(target)) {
+                IdentityReadBack held;
+                if (!device.readHeld(held)) {
                     error = device.error() + "; nothing was written";
                     return EXIT_FAILED;
                 }
-                result["before"] = IdentityJson(target);
-                const char* from = device.readsStored() ? "stores" : "reports";
+                target = held.identity;
+                result["before"] = IdentityJson(target, held.verified);
+                const char* from = device.canReadStored() ? "stores" : "reports";
                 const std::vector<std::string> kept = KeptFields(change);
                 result["kept"] = {{"from", from}, {"fields", kept}};
                 std::string list;
@@ -377,7 +368,7 @@ int SetIdentityCommand(Devices& devices, const DeviceSelector& selector,
             target = change.appliedTo(target);
             std::string bad;
             if (!WritableIdentity(target, bad)) {
-                error = "the chip " + std::string(device.readsStored() ? "stores" : "reports") +
+                error = "the chip " + std::string(device.canReadStored() ? "stores" : "reports") +
                         " " + bad + "; give it, nothing was written";
                 return EXIT_FAILED;
             }
@@ -403,7 +394,7 @@ int SetIdentityCommand(Devices& devices, const DeviceSelector& selector,
 int ResetCommand(Devices& devices, const DeviceSelector& selector, bool dryRun, Output& o) {
     return RunWrite(
         devices, "reset", selector, dryRun, o,
-        [&](OpenDevice& device, const DeviceRecord& r, Json& result, std::string& error) -> int {
+        [&](DeviceSession& device, const DeviceRecord& r, Json& result, std::string& error) -> int {
             result["call"] = {{"function", "KX4701ResetToDefault"}};
             if (dryRun) {
                 result["result"] = "dry-run";

@@ -25,6 +25,7 @@ enum ExitCode : int {
     EXIT_NO_DEVICE = 4,    // no such device, or several where one was meant
     EXIT_UNSUPPORTED = 5,  // the loaded library cannot do it (keeping serial defaults it
                            // cannot read)
+    EXIT_DUPLICATE = 6,    // records reconcile found a serial or a number used twice
 };
 
 struct Output {

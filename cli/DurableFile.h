@@ -32,7 +32,7 @@ class AppendOnlyFile {
     AppendOnlyFile(const AppendOnlyFile&) = delete;
     AppendOnlyFile& operator=(const AppendOnlyFile&) = delete;
     // `line` without its newline.
-    bool append(std::string_view line, std::string& error);
+    [[nodiscard]] bool append(std::string_view line, std::string& error);
 
   private:
     struct Handle;

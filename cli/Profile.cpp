@@ -213,7 +213,17 @@ std::optional<Profile> ParseProfile(std::string_view toml, const std::string& fi
                    e.add(node.source(), key, error);
                }
            }}}},
-        {"counter", {{"start", counterValue(p.start, 0)}, {"step", counterValue(p.step, 1)}}},
+        {"counter",
+         {{"start", counterValue(p.start, 0)},
+          {"step", counterValue(p.step, 1)},
+          {"lease", counterValue(p.lease, 1)},
+          {"database",
+           [&](const toml::node& node, const std::string& key) {
+               if (text(node, key, p.database) && p.database.empty()) {
+                   e.add(node.source(), key,
+                         "must name a database: \"DSN=NAME\" or a connection string");
+               }
+           }}}},
     };
     for (auto&& [name, node] : root) {
         const std::string section(name.str());

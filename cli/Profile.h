@@ -39,6 +39,14 @@ struct Profile {
     SerialPattern serial;
     std::uint64_t start = 1;  // the first number, when no state file says otherwise
     std::uint64_t step = 1;
+    // An ODBC connection string ("DSN=line1" or a driver's): the counter and the record
+    // are shared there; empty: the state file alone.
+    std::string database;
+    // Numbers a station takes from the database at a time. 500: about half an hour of a
+    // fast hand-fed station's chips without the server, one round trip per 500 chips, and at
+    // most 499 numbers left unused when a station's state file is lost.
+    std::uint64_t lease = DEFAULT_LEASE;
+    static constexpr std::uint64_t DEFAULT_LEASE = 500;
 };
 
 // Parses `toml` (the contents of `file`, for the messages). Returns the profile, or nullopt

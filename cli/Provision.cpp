@@ -9,17 +9,17 @@
 #include "cli/DurableFile.h"
 #include "cli/Profile.h"
 #include "cli/Report.h"
+#include "cli/counter/Counter.h"
 #include "config/TextCodec.h"
 #include "device/DevicePath.h"
 #include "device/Discovery.h"
+#include "device/LastError.h"
 
 namespace kx::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::string_view STATE_HEADER =
-    "# kx4701 provision state: the next serial number to take. Never lower it.\n";
 // How often a watching run looks again without any event: udevd may still be setting a
 // new node's permissions when its event arrives.
 constexpr std::chrono::milliseconds RESCAN_INTERVAL{1000};
@@ -70,10 +70,9 @@ class ProvisionRun {
     const ProvisionOptions& options_;
     Output& o_;
     Profile profile_;
-    std::string statePath_;
-    std::unique_ptr<ExclusiveLock> lock_;
+    CounterOptions counting_;
+    std::unique_ptr<Counter> counter_;
     std::unique_ptr<AppendOnlyFile> log_;
-    std::uint64_t next_ = 0;
     std::set<std::string> handled_;     // library paths dealt with, while they stay plugged
     std::vector<std::string> scanned_;  // the paths of the last scan
     std::set<std::string> written_;     // serials this run wrote: such a chip is its own, back
@@ -86,36 +85,20 @@ class ProvisionRun {
 
 bool ProvisionRun::open(std::string& error, int& code) {
     code = EXIT_FAILED;
-    statePath_ = options_.state.empty() ? options_.profile + ".state" : options_.state;
-    if (!options_.dryRun) {
-        bool held = false;
-        lock_ = ExclusiveLock::Acquire(statePath_ + ".lock", held, error);
-        if (!lock_) {
-            if (held) {
-                error = "another kx4701 provision run is using " + statePath_ +
-                        "; it never shares numbers, so this one does not start";
-            }
-            return false;
-        }
-    }
-    const std::optional<std::string> state = ReadWholeFile(statePath_, error);
-    if (!error.empty()) {
+    counting_.state = options_.state.empty() ? options_.profile + ".state" : options_.state;
+    counting_.database = options_.database.empty() ? profile_.database : options_.database;
+    counting_.log = options_.log.empty() && !counting_.database.empty() ? counting_.state + ".log"
+                                                                        : options_.log;
+    counting_.profile = options_.profile;
+    counting_.station = options_.station.empty() ? HostName() : options_.station;
+    counting_.lease = options_.lease > 0 ? options_.lease : profile_.lease;
+    counting_.dryRun = options_.dryRun;
+    counter_ = OpenCounter(counting_, profile_, error);
+    if (!counter_) {
         return false;
     }
-    next_ = profile_.start;
-    if (state) {
-        const std::optional<std::uint64_t> stored = ParseState(*state);
-        if (!stored) {
-            error = statePath_ +
-                    " is not a kx4701 state file, and its next number is never guessed at; "
-                    "mend it by hand, or name another with --state";
-            return false;
-        }
-        // A start raised in the profile only ever skips numbers.
-        next_ = std::max(*stored, profile_.start);
-    }
-    if (!options_.dryRun && !options_.log.empty()) {
-        log_ = AppendOnlyFile::Open(options_.log, error);
+    if (!options_.dryRun && !counting_.log.empty()) {
+        log_ = AppendOnlyFile::Open(counting_.log, error);
         if (!log_) {
             return false;
         }
@@ -124,21 +107,11 @@ bool ProvisionRun::open(std::string& error, int& code) {
 }
 
 bool ProvisionRun::take(std::uint64_t& number) {
-    if (next_ > profile_.serial.maxNumber()) {
-        fatal_ = "the counter has passed " + std::to_string(profile_.serial.maxNumber()) +
-                 ", the largest number the serial pattern holds";
+    std::string error;  // a dry run's counter takes in memory only
+    if (!counter_->take(number, error)) {
+        fatal_ = error;
         return false;
     }
-    number = next_;
-    if (!options_.dryRun) {
-        std::string error;
-        // On the disk before the chip sees the number: after a crash it is burned, not reused.
-        if (!ReplaceDurably(statePath_, StateText(number + profile_.step), error)) {
-            fatal_ = error + "; no number was taken";
-            return false;
-        }
-    }
-    next_ = number + profile_.step;
     return true;
 }
 
@@ -167,6 +140,10 @@ void ProvisionRun::finish(Json entry, Json timing, const char* result, const std
             fatal_ = logError;
         }
     }
+    std::string recordError;
+    if (!options_.dryRun && fatal_.empty() && !counter_->record(entry, recordError)) {
+        fatal_ = recordError;
+    }
     timing["log"] = MillisecondsSince(logged);
     entry["timing_ms"] = timing;
     chips_.push_back(std::move(entry));
@@ -194,7 +171,7 @@ void ProvisionRun::scan() {
 }
 
 void ProvisionRun::provision(const DeviceRecord& record) {
-    OpenDevice& device = *record.device;
+    DeviceSession& device = *record.device;
     Json entry;
     entry["time"] = UtcTimestamp();
     entry["path"] = record.displayPath;
@@ -202,12 +179,11 @@ void ProvisionRun::provision(const DeviceRecord& record) {
     Json timing = Json::object();
     Clock::time_point phase = Clock::now();
 
-    StoredIdentity before;
+    IdentityReadBack held;
     SerialDefaults beforeSerial{};
     // Without our extension the serial defaults cannot be read: the profile then gives all
     // four or none (ProvisionCommand).
-    if (!device.readIdentity(before) ||
-        (device.readsStored() && !device.readSerial(beforeSerial))) {
+    if (!device.readHeld(held) || (device.canReadStored() && !device.readSerial(beforeSerial))) {
         ++tried_;
         ++failed_;
         progress(record.displayPath, "-", "failed");
@@ -215,11 +191,13 @@ void ProvisionRun::provision(const DeviceRecord& record) {
                device.error() + "; nothing was written");
         return;
     }
+    const StoredIdentity& before = held.identity;
     if (written_.contains(before.serial)) {
         return;  // a chip of this run, enumerated again after its write
     }
-    entry["before"] = {{"identity", IdentityJson(before)},
-                       {"serial", device.readsStored() ? SerialJson(beforeSerial) : Json(nullptr)}};
+    entry["before"] = {
+        {"identity", IdentityJson(before, held.verified)},
+        {"serial", device.canReadStored() ? SerialJson(beforeSerial) : Json(nullptr)}};
     ++tried_;
     if (profile_.serial.matches(before.serial) && !options_.rewrite) {
         ++skipped_;
@@ -231,8 +209,8 @@ void ProvisionRun::provision(const DeviceRecord& record) {
     }
     const SerialDefaults serialTarget = profile_.serialDefaults.appliedTo(beforeSerial);
     StoredIdentity target = profile_.identity.appliedTo(before);
-    target.serial =
-        profile_.serial.format(next_);  // its shape, for the check; the number comes below
+    target.serial = profile_.serial.format(
+        counter_->next());  // its shape, for the check; the number comes below
     if (std::string bad; !WritableIdentity(target, bad)) {
         ++failed_;
         progress(record.displayPath, "-", "failed");
@@ -266,12 +244,19 @@ void ProvisionRun::provision(const DeviceRecord& record) {
     if (!serialWritten || !device.writeIdentity(target)) {
         ++failed_;
         // What the chip holds now, if it can still tell: the write is all or nothing.
-        StoredIdentity now;
-        entry["identity_state"] = !serialWritten              ? "old"
-                                  : !device.readIdentity(now) ? "unknown (the chip cannot be read)"
-                                  : Confirms(now, target)     ? "new"
-                                  : Confirms(now, before)     ? "old"
-                                                              : "other";
+        IdentityReadBack now;
+        // bMaxPower compared only where it was read.
+        const auto holds = [&](StoredIdentity id) {
+            if ((now.verified & FIELD_MAX_POWER) == 0) {
+                id.maxPower = now.identity.maxPower;
+            }
+            return now.identity == id;
+        };
+        entry["identity_state"] = !serialWritten          ? "old"
+                                  : !device.readHeld(now) ? "unknown (the chip cannot be read)"
+                                  : holds(target)         ? "new"
+                                  : holds(before)         ? "old"
+                                                          : "other";
         progress(record.displayPath, serialText, "failed");
         finish(std::move(entry), timing, "failed",
                device.error() + "; number " + std::to_string(number) + " is burned");
@@ -280,37 +265,35 @@ void ProvisionRun::provision(const DeviceRecord& record) {
     timing["write"] = MillisecondsSince(phase);
 
     phase = Clock::now();
-    StoredIdentity after;
+    IdentityReadBack back;
     SerialDefaults afterSerial{};
-    std::string where, error;
+    std::string error;
     // The scan's paths stand for the ones before the write: a walk of the bus per chip would
     // make a run over many chips quadratic.
-    bool same = ReadBackIdentity(devices_, device, record, scanned_, target, after, where, error);
-    const Unverified unverified{!after.maxPowerRead,
-                                profile_.serialDefaults.any() && !device.readsStored()};
-    if (same) {
-        handled_.insert(where);
-        bool read =
-            !device.readsStored() || (where == record.path && device.readSerial(afterSerial));
-        if (!read) {
-            std::string ignored;
-            auto again = OpenDevice::Open(devices_, where, ignored);
-            read = again && again->readSerial(afterSerial);
-        }
+    bool same = device.followIdentity(target, FollowAfterWrite(devices_, device, scanned_), back);
+    const Unverified unverified{(back.verified & FIELD_MAX_POWER) == 0,
+                                profile_.serialDefaults.any() && !device.canReadStored()};
+    if (!same) {
+        error = device.error();
+    } else {
+        handled_.insert(back.path);
+        const bool read = !device.canReadStored() || device.readSerial(afterSerial);
         entry["after"] = {
-            {"path", DevicePathToUtf8(where)},
-            {"identity", IdentityJson(after)},
-            {"serial", device.readsStored() && read ? SerialJson(afterSerial) : Json(nullptr)}};
-        same = read && Confirms(after, target) &&
-               (!device.readsStored() || afterSerial == serialTarget);
+            {"path", DevicePathToUtf8(back.path)},
+            {"identity", IdentityJson(back.identity, back.verified)},
+            {"serial", device.canReadStored() && read ? SerialJson(afterSerial) : Json(nullptr)}};
+        // A field the read could not confirm holds the target here (followIdentity).
+        same = read && back.identity == target &&
+               (!device.canReadStored() || afterSerial == serialTarget);
         if (same && unverified.any() && o_.requireVerified) {
             same = false;
             error = unverified.text() +
                     " cannot be read back through the loaded KX4701DLL.DLL: "
                     "not verified";
         } else if (!same) {
-            error = !read ? "the serial defaults could not be read back"
-                          : "read back " + IdentityText(after) + ", " + SerialText(afterSerial);
+            error =
+                !read ? "the serial defaults could not be read back"
+                      : "read back " + IdentityText(back.identity) + ", " + SerialText(afterSerial);
         }
     }
     timing["check"] = MillisecondsSince(phase);
@@ -342,12 +325,14 @@ int ProvisionRun::execute() {
     WakeSink sink;
     bool registered = false;
     if (options_.watch) {
-        DEV_BROADCAST_DEVICEINTERFACE_A filter{};
-        filter.dbcc_size = sizeof filter;
-        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
         Guid guid{};
-        devices_.library.KX4701GetHidGuid(&guid);
-        SetClassGuid(filter, guid);
+        if (devices_.library.KX4701GetHidGuid(&guid) == 0) {
+            return FailCommand(o_, "provision", EXIT_FAILED,
+                               "cannot watch for chips being plugged: the library did not tell "
+                               "the chips' device class (" +
+                                   DescribeLastError(GetLastError()) + "); nothing was written");
+        }
+        const DEV_BROADCAST_DEVICEINTERFACE_A filter = DeviceInterfaceFilter(guid);
         registered = devices_.notifications->registerDeviceNotification(
             &sink, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
         if (!registered) {
@@ -362,6 +347,8 @@ int ProvisionRun::execute() {
     if (registered) {
         devices_.notifications->unregister(&sink);
     }
+    counter_->close();
+    const std::uint64_t next = counter_->next();
     if (!fatal_.empty()) {
         o_.err << "kx4701: " << fatal_ << "\n";
     }
@@ -369,17 +356,13 @@ int ProvisionRun::execute() {
            : mismatched_ > 0              ? EXIT_MISMATCH
                                           : EXIT_DONE;
     if (o_.json) {
-        Json doc;
-        doc["schema"] = 1;
-        doc["command"] = "provision";
-        doc["ok"] = code == EXIT_DONE;
-        doc["exit_code"] = code;
-        if (code != EXIT_DONE) {
-            doc["error"] = fatal_.empty() ? firstFailure_ : fatal_;
-        }
+        Json doc = DocumentHead("provision", code,
+                                code == EXIT_DONE ? std::string()
+                                : fatal_.empty()  ? firstFailure_
+                                                  : fatal_);
         doc["dry_run"] = options_.dryRun;
-        doc["state"] = statePath_;
-        doc["next"] = next_;
+        doc["state"] = counter_->statePath();
+        doc["next"] = next;
         doc["done"] = done_;
         doc["unverified"] = unverified_;
         doc["skipped"] = skipped_;
@@ -390,40 +373,14 @@ int ProvisionRun::execute() {
         o_.out << "provision: " << done_ << " done"
                << (unverified_ > 0 ? " (" + std::to_string(unverified_) + " not all verified)" : "")
                << ", " << skipped_ << " skipped, " << failed_ + mismatched_
-               << " failed; next number " << next_ << (options_.dryRun ? " after these; " : " in ")
-               << statePath_ << (options_.dryRun ? " is unchanged (dry run)" : "") << "\n";
+               << " failed; next number " << next << (options_.dryRun ? " after these; " : " in ")
+               << counter_->statePath() << (options_.dryRun ? " is unchanged (dry run)" : "")
+               << "\n";
     }
     return code;
 }
 
 }  // namespace
-
-std::string StateText(std::uint64_t next) {
-    return std::string(STATE_HEADER) + "next " + std::to_string(next) + "\n";
-}
-
-std::optional<std::uint64_t> ParseState(std::string_view text) {
-    if (!text.starts_with(STATE_HEADER)) {
-        return std::nullopt;
-    }
-    text.remove_prefix(STATE_HEADER.size());
-    if (!text.starts_with("next ") || !text.ends_with("\n")) {
-        return std::nullopt;
-    }
-    const std::string_view digits = text.substr(5, text.size() - 6);
-    std::uint64_t value = 0;
-    if (digits.empty()) {
-        return std::nullopt;
-    }
-    for (const char c : digits) {
-        const auto digit = static_cast<std::uint64_t>(c - '0');
-        if (c < '0' || c > '9' || value > (UINT64_MAX - digit) / 10) {
-            return std::nullopt;
-        }
-        value = value * 10 + digit;
-    }
-    return value;
-}
 
 int ProvisionCommand(Devices& devices, const ProvisionOptions& options, Output& o) {
     std::string error;

@@ -42,6 +42,18 @@ Json TextJson(const std::string& cp936) {
 
 }  // namespace
 
+Json DocumentHead(const std::string& command, int code, const std::string& error) {
+    Json head;
+    head["schema"] = JSON_SCHEMA;
+    head["command"] = command;
+    head["ok"] = code == 0;
+    head["exit_code"] = code;
+    if (!error.empty()) {
+        head["error"] = error;
+    }
+    return head;
+}
+
 Json ReportedJson(const DeviceRecord& r) {
     Json j;
     j["index"] = r.chipIndex >= 0 ? Json(r.chipIndex) : Json(nullptr);
@@ -73,13 +85,14 @@ Json SerialJson(const SerialDefaults& s) {
     return j;
 }
 
-Json IdentityJson(const StoredIdentity& id) {
+Json IdentityJson(const StoredIdentity& id, unsigned verified) {
     Json j;
     j["vid"] = Hex4(id.vid);
     j["pid"] = Hex4(id.pid);
     // null when the library cannot read it (the maker's fourteen functions)
-    j["max_power"] = id.maxPowerRead ? Json(id.maxPower) : Json(nullptr);
-    j["max_power_ma"] = id.maxPowerRead ? Json(2 * id.maxPower) : Json(nullptr);
+    const bool maxPowerRead = (verified & FIELD_MAX_POWER) != 0;
+    j["max_power"] = maxPowerRead ? Json(id.maxPower) : Json(nullptr);
+    j["max_power_ma"] = maxPowerRead ? Json(2 * id.maxPower) : Json(nullptr);
     j["manufacturer"] = TextJson(id.manufacturer);
     j["product"] = TextJson(id.product);
     j["serial"] = TextJson(id.serial);

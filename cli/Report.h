@@ -32,8 +32,14 @@ using Json = nlohmann::ordered_json;
 // VID PID "manufacturer" / "product" / "serial".
 [[nodiscard]] std::string IdentityText(const StoredIdentity& id);
 
+// The version of the documented JSON schema, in the head of every document.
+inline constexpr int JSON_SCHEMA = 1;
+// A document's head: schema, command, ok (`code` 0), exit_code, and `error` when not empty.
+[[nodiscard]] Json DocumentHead(const std::string& command, int code, const std::string& error);
+
 [[nodiscard]] Json ReportedJson(const DeviceRecord& r);
 [[nodiscard]] Json SerialJson(const SerialDefaults& s);
-[[nodiscard]] Json IdentityJson(const StoredIdentity& id);
+// bMaxPower is null when `verified` lacks it (read through the maker's fourteen functions).
+[[nodiscard]] Json IdentityJson(const StoredIdentity& id, unsigned verified = ALL_IDENTITY_FIELDS);
 
 }  // namespace kx::cli

@@ -32,62 +32,67 @@ class DeviceLibrary {
   public:
     virtual ~DeviceLibrary() = default;
 
-    // Once, before anything else. The result carries no meaning for the caller.
+    // Once, before anything else. The result carries no meaning for the caller (so it may be
+    // dropped, as may a close's: nothing can be done about either).
     virtual int KX4701DllInt() = 0;
 
     // The device-interface class of the chips, for hot-plug registration.
-    virtual int KX4701GetHidGuid(Guid* guid) = 0;
+    [[nodiscard]] virtual int KX4701GetHidGuid(Guid* guid) = 0;
 
     // Writes the zero-terminated path of device `index` into `buffer` (the caller's,
     // `size` bytes). Index 0 takes a fresh snapshot of the bus; later indexes read that
     // snapshot. Past the last device: returns 0 with last error ERROR_NO_MORE_ITEMS.
     // A path that does not fit returns 0 with ERROR_INSUFFICIENT_BUFFER_CODE.
-    virtual int KX4701GetDevicePath(std::int32_t index, char* buffer, std::uint32_t size) = 0;
+    [[nodiscard]] virtual int KX4701GetDevicePath(std::int32_t index, char* buffer,
+                                                  std::uint32_t size) = 0;
 
     // Opens the device whose path matches `path` in any letter case. Returns a handle or
     // INVALID_DEVICE_HANDLE.
-    virtual DeviceHandle KX4701OpenDevicePath(const char* path) = 0;
+    [[nodiscard]] virtual DeviceHandle KX4701OpenDevicePath(const char* path) = 0;
 
     // Releases the handle; an unknown handle is ignored (returns 0).
     virtual int KX4701CloseDevice(DeviceHandle handle) = 0;
 
-    virtual int KX4701GetAttributes(DeviceHandle handle, std::uint16_t* vid, std::uint16_t* pid,
-                                    std::uint16_t* version) = 0;
+    [[nodiscard]] virtual int KX4701GetAttributes(DeviceHandle handle, std::uint16_t* vid,
+                                                  std::uint16_t* pid, std::uint16_t* version) = 0;
 
     // Input and output report lengths of the device.
-    virtual int KX4701GetBufferLen(DeviceHandle handle, std::uint16_t* inputLength,
-                                   std::uint16_t* outputLength) = 0;
+    [[nodiscard]] virtual int KX4701GetBufferLen(DeviceHandle handle, std::uint16_t* inputLength,
+                                                 std::uint16_t* outputLength) = 0;
 
     // Milliseconds a command may wait for the chip's reply and for its report to go out.
-    virtual int KX4701SetTimeOut(DeviceHandle handle, std::uint32_t readTimeoutMs,
-                                 std::uint32_t writeTimeoutMs) = 0;
+    [[nodiscard]] virtual int KX4701SetTimeOut(DeviceHandle handle, std::uint32_t readTimeoutMs,
+                                               std::uint32_t writeTimeoutMs) = 0;
 
     // Writes the chip's stored default serial parameters. Fails without sending anything to
     // a device that has not identified itself as a KX4701 since it was opened.
-    virtual int KX4701SetDefaultRate(DeviceHandle handle, std::uint8_t baudCode,
-                                     std::uint8_t parityCode, std::uint8_t stopBitsCode,
-                                     std::uint8_t dataBitsCode, std::uint8_t timingByte) = 0;
+    [[nodiscard]] virtual int KX4701SetDefaultRate(DeviceHandle handle, std::uint8_t baudCode,
+                                                   std::uint8_t parityCode,
+                                                   std::uint8_t stopBitsCode,
+                                                   std::uint8_t dataBitsCode,
+                                                   std::uint8_t timingByte) = 0;
 
     // Writes the chip's USB identity, all or nothing. `maxPower` is the configuration's
     // bMaxPower (units of 2 mA). The three texts are CP936 bytes, not terminated, each
     // 1..30 bytes long; any other length fails without sending anything.
-    virtual int KX4701SetDeviceCfg(DeviceHandle handle, std::uint16_t vid, std::uint16_t pid,
-                                   std::uint8_t maxPower, const char* manufacturer,
-                                   std::uint8_t manufacturerLength, const char* product,
-                                   std::uint8_t productLength, const char* serial,
-                                   std::uint8_t serialLength) = 0;
+    [[nodiscard]] virtual int KX4701SetDeviceCfg(DeviceHandle handle, std::uint16_t vid,
+                                                 std::uint16_t pid, std::uint8_t maxPower,
+                                                 const char* manufacturer,
+                                                 std::uint8_t manufacturerLength,
+                                                 const char* product, std::uint8_t productLength,
+                                                 const char* serial, std::uint8_t serialLength) = 0;
 
     // Each writes a zero-terminated UTF-16 text of at most `units` units (terminator
     // included) into the caller's buffer. On failure the buffer holds an empty text.
-    virtual int KX4701GetManufacturerString(DeviceHandle handle, char16_t* buffer,
-                                            std::uint32_t units) = 0;
-    virtual int KX4701GetProductString(DeviceHandle handle, char16_t* buffer,
-                                       std::uint32_t units) = 0;
-    virtual int KX4701GetSerialNumberString(DeviceHandle handle, char16_t* buffer,
-                                            std::uint32_t units) = 0;
+    [[nodiscard]] virtual int KX4701GetManufacturerString(DeviceHandle handle, char16_t* buffer,
+                                                          std::uint32_t units) = 0;
+    [[nodiscard]] virtual int KX4701GetProductString(DeviceHandle handle, char16_t* buffer,
+                                                     std::uint32_t units) = 0;
+    [[nodiscard]] virtual int KX4701GetSerialNumberString(DeviceHandle handle, char16_t* buffer,
+                                                          std::uint32_t units) = 0;
 
     // Restores the chip's factory identity and serial defaults.
-    virtual int KX4701ResetToDefault(DeviceHandle handle) = 0;
+    [[nodiscard]] virtual int KX4701ResetToDefault(DeviceHandle handle) = 0;
 };
 
 }  // namespace kx

@@ -20,23 +20,26 @@ class DeviceLibraryExtension {
 
     // The chip family and firmware version (0x0100 = 1.00) that IDENTIFY reported when the
     // handle was opened. Sends nothing.
-    virtual int KX4701GetChipInfo(DeviceHandle handle, std::uint16_t* family,
-                                  std::uint16_t* firmware) = 0;
+    [[nodiscard]] virtual int KX4701GetChipInfo(DeviceHandle handle, std::uint16_t* family,
+                                                std::uint16_t* firmware) = 0;
 
     // The stored default serial parameters, in the order KX4701SetDefaultRate takes them.
-    virtual int KX4701GetDefaultRate(DeviceHandle handle, std::uint8_t* baudCode,
-                                     std::uint8_t* parityCode, std::uint8_t* stopBitsCode,
-                                     std::uint8_t* dataBitsCode, std::uint8_t* timingByte) = 0;
+    [[nodiscard]] virtual int KX4701GetDefaultRate(DeviceHandle handle, std::uint8_t* baudCode,
+                                                   std::uint8_t* parityCode,
+                                                   std::uint8_t* stopBitsCode,
+                                                   std::uint8_t* dataBitsCode,
+                                                   std::uint8_t* timingByte) = 0;
 
     // The stored identity, as KX4701SetDeviceCfg writes it: each text's CP936 bytes go into
     // the caller's buffer of at least 30 bytes (not terminated), its length into the byte
     // after it. A read that the chip's identity changed in the middle of fails with
     // ERROR_INVALID_DATA_CODE; nothing is written to the outputs unless the call succeeds.
-    virtual int KX4701GetDeviceCfg(DeviceHandle handle, std::uint16_t* vid, std::uint16_t* pid,
-                                   std::uint8_t* maxPower, char* manufacturer,
-                                   std::uint8_t* manufacturerLength, char* product,
-                                   std::uint8_t* productLength, char* serial,
-                                   std::uint8_t* serialLength) = 0;
+    [[nodiscard]] virtual int KX4701GetDeviceCfg(DeviceHandle handle, std::uint16_t* vid,
+                                                 std::uint16_t* pid, std::uint8_t* maxPower,
+                                                 char* manufacturer,
+                                                 std::uint8_t* manufacturerLength, char* product,
+                                                 std::uint8_t* productLength, char* serial,
+                                                 std::uint8_t* serialLength) = 0;
 };
 
 }  // namespace kx

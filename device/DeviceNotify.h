@@ -62,6 +62,17 @@ inline void SetClassGuid(DEV_BROADCAST_DEVICEINTERFACE_A& record, const Guid& gu
     std::memcpy(&record.dbcc_classguid, &guid, sizeof guid);
 }
 
+// The filter the dialog and the command line register with: arrivals and removals of the
+// device interfaces of `classGuid` (what KX4701GetHidGuid reports).
+inline DEV_BROADCAST_DEVICEINTERFACE_A DeviceInterfaceFilter(const Guid& classGuid) {
+    DEV_BROADCAST_DEVICEINTERFACE_A filter;
+    std::memset(&filter, 0, sizeof filter);
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    SetClassGuid(filter, classGuid);
+    return filter;
+}
+
 // Receives notifications the way a window receives WM_DEVICECHANGE: `data` points to a
 // broadcast record owned by the caller for the duration of the call, or is null for
 // events that carry none. Called on the UI thread.
@@ -79,9 +90,9 @@ class DeviceNotificationSource {
     virtual ~DeviceNotificationSource() = default;
     // Returns false, registering nothing, when the filter is malformed or the platform
     // cannot watch devices.
-    virtual bool registerDeviceNotification(DeviceChangeSink* sink,
-                                            const DEV_BROADCAST_DEVICEINTERFACE_A* filter,
-                                            std::uint32_t flags) = 0;
+    [[nodiscard]] virtual bool registerDeviceNotification(
+        DeviceChangeSink* sink, const DEV_BROADCAST_DEVICEINTERFACE_A* filter,
+        std::uint32_t flags) = 0;
     virtual void unregister(DeviceChangeSink* sink) = 0;
 };
 

@@ -32,44 +32,48 @@ class KxLibrary : public DeviceLibrary, public DeviceLibraryExtension {
     KxLibrary& operator=(const KxLibrary&) = delete;
 
     int KX4701DllInt() override;
-    int KX4701GetHidGuid(Guid* guid) override;
-    int KX4701GetDevicePath(std::int32_t index, char* buffer, std::uint32_t size) override;
+    [[nodiscard]] int KX4701GetHidGuid(Guid* guid) override;
+    [[nodiscard]] int KX4701GetDevicePath(std::int32_t index, char* buffer,
+                                          std::uint32_t size) override;
     // Refuses (ERROR_INVALID_NAME_CODE) a path that matches two devices whose paths differ
     // only in letter case: either could be the one the caller means.
-    DeviceHandle KX4701OpenDevicePath(const char* path) override;
+    [[nodiscard]] DeviceHandle KX4701OpenDevicePath(const char* path) override;
     int KX4701CloseDevice(DeviceHandle handle) override;
-    int KX4701GetAttributes(DeviceHandle handle, std::uint16_t* vid, std::uint16_t* pid,
-                            std::uint16_t* version) override;
-    int KX4701GetBufferLen(DeviceHandle handle, std::uint16_t* inputLength,
-                           std::uint16_t* outputLength) override;
-    int KX4701SetTimeOut(DeviceHandle handle, std::uint32_t readTimeoutMs,
-                         std::uint32_t writeTimeoutMs) override;
-    int KX4701SetDefaultRate(DeviceHandle handle, std::uint8_t baudCode, std::uint8_t parityCode,
-                             std::uint8_t stopBitsCode, std::uint8_t dataBitsCode,
-                             std::uint8_t timingByte) override;
-    int KX4701SetDeviceCfg(DeviceHandle handle, std::uint16_t vid, std::uint16_t pid,
-                           std::uint8_t maxPower, const char* manufacturer,
-                           std::uint8_t manufacturerLength, const char* product,
-                           std::uint8_t productLength, const char* serial,
-                           std::uint8_t serialLength) override;
-    int KX4701GetManufacturerString(DeviceHandle handle, char16_t* buffer,
-                                    std::uint32_t units) override;
-    int KX4701GetProductString(DeviceHandle handle, char16_t* buffer, std::uint32_t units) override;
-    int KX4701GetSerialNumberString(DeviceHandle handle, char16_t* buffer,
-                                    std::uint32_t units) override;
-    int KX4701ResetToDefault(DeviceHandle handle) override;
+    [[nodiscard]] int KX4701GetAttributes(DeviceHandle handle, std::uint16_t* vid,
+                                          std::uint16_t* pid, std::uint16_t* version) override;
+    [[nodiscard]] int KX4701GetBufferLen(DeviceHandle handle, std::uint16_t* inputLength,
+                                         std::uint16_t* outputLength) override;
+    [[nodiscard]] int KX4701SetTimeOut(DeviceHandle handle, std::uint32_t readTimeoutMs,
+                                       std::uint32_t writeTimeoutMs) override;
+    [[nodiscard]] int KX4701SetDefaultRate(DeviceHandle handle, std::uint8_t baudCode,
+                                           std::uint8_t parityCode, std::uint8_t stopBitsCode,
+                                           std::uint8_t dataBitsCode,
+                                           std::uint8_t timingByte) override;
+    [[nodiscard]] int KX4701SetDeviceCfg(DeviceHandle handle, std::uint16_t vid, std::uint16_t pid,
+                                         std::uint8_t maxPower, const char* manufacturer,
+                                         std::uint8_t manufacturerLength, const char* product,
+                                         std::uint8_t productLength, const char* serial,
+                                         std::uint8_t serialLength) override;
+    [[nodiscard]] int KX4701GetManufacturerString(DeviceHandle handle, char16_t* buffer,
+                                                  std::uint32_t units) override;
+    [[nodiscard]] int KX4701GetProductString(DeviceHandle handle, char16_t* buffer,
+                                             std::uint32_t units) override;
+    [[nodiscard]] int KX4701GetSerialNumberString(DeviceHandle handle, char16_t* buffer,
+                                                  std::uint32_t units) override;
+    [[nodiscard]] int KX4701ResetToDefault(DeviceHandle handle) override;
 
     // DeviceLibraryExtension
-    int KX4701GetChipInfo(DeviceHandle handle, std::uint16_t* family,
-                          std::uint16_t* firmware) override;
-    int KX4701GetDefaultRate(DeviceHandle handle, std::uint8_t* baudCode, std::uint8_t* parityCode,
-                             std::uint8_t* stopBitsCode, std::uint8_t* dataBitsCode,
-                             std::uint8_t* timingByte) override;
-    int KX4701GetDeviceCfg(DeviceHandle handle, std::uint16_t* vid, std::uint16_t* pid,
-                           std::uint8_t* maxPower, char* manufacturer,
-                           std::uint8_t* manufacturerLength, char* product,
-                           std::uint8_t* productLength, char* serial,
-                           std::uint8_t* serialLength) override;
+    [[nodiscard]] int KX4701GetChipInfo(DeviceHandle handle, std::uint16_t* family,
+                                        std::uint16_t* firmware) override;
+    [[nodiscard]] int KX4701GetDefaultRate(DeviceHandle handle, std::uint8_t* baudCode,
+                                           std::uint8_t* parityCode, std::uint8_t* stopBitsCode,
+                                           std::uint8_t* dataBitsCode,
+                                           std::uint8_t* timingByte) override;
+    [[nodiscard]] int KX4701GetDeviceCfg(DeviceHandle handle, std::uint16_t* vid,
+                                         std::uint16_t* pid, std::uint8_t* maxPower,
+                                         char* manufacturer, std::uint8_t* manufacturerLength,
+                                         char* product, std::uint8_t* productLength, char* serial,
+                                         std::uint8_t* serialLength) override;
 
     // For tests and the bench window.
     std::size_t openHandleCount() const { return handles_.size(); }

@@ -3,6 +3,7 @@
 // Device discovery relies on it: the path call reports the end of the list only through it.
 
 #include <cstdint>
+#include <string>
 
 namespace kx {
 
@@ -23,7 +24,11 @@ inline constexpr std::uint32_t ERROR_NO_MORE_ITEMS = 259;
 #endif
 inline constexpr std::uint32_t ERROR_TIMEOUT_CODE = 1460;
 
-// Both act on the calling thread's value only; neither can fail.
+// A code as a short English phrase for a user ("the chip refused a value"); a code without
+// one of its own reads "system error N". Pure: device/LastError.cpp.
+[[nodiscard]] std::string DescribeLastError(std::uint32_t code);
+
+// Both act on the calling thread's value only; neither can fail (one file per platform).
 void SetLastError(std::uint32_t code) noexcept;
 std::uint32_t GetLastError() noexcept;
 

@@ -93,9 +93,9 @@ class VirtualBench : public HidBus, public DeviceNotificationSource {
     bool canOpenReadWrite(const char* path) override;
     // DeviceNotificationSource: the registration rules of NotificationRegistry; every
     // device here is of the HID class.
-    bool registerDeviceNotification(DeviceChangeSink* sink,
-                                    const DEV_BROADCAST_DEVICEINTERFACE_A* filter,
-                                    std::uint32_t flags) override;
+    [[nodiscard]] bool registerDeviceNotification(DeviceChangeSink* sink,
+                                                  const DEV_BROADCAST_DEVICEINTERFACE_A* filter,
+                                                  std::uint32_t flags) override;
     void unregister(DeviceChangeSink* sink) override;
 
   private:

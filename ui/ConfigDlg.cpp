@@ -181,15 +181,10 @@ void CConfigDlg::RefreshDeviceList() {
 }
 
 bool CConfigDlg::RegisterForDeviceNotifications() {
-    DEV_BROADCAST_DEVICEINTERFACE_A filter;
-    std::memset(&filter, 0, sizeof filter);
-    filter.dbcc_size = sizeof filter;
-    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_reserved = 0;
     Guid guid{};
-    m_library.KX4701GetHidGuid(&guid);
-    static_assert(sizeof guid == sizeof filter.dbcc_classguid);
-    std::memcpy(&filter.dbcc_classguid, &guid, sizeof guid);
+    // By design a failed read registers the zero GUID, as the dialog always did.
+    (void)m_library.KX4701GetHidGuid(&guid);
+    const DEV_BROADCAST_DEVICEINTERFACE_A filter = DeviceInterfaceFilter(guid);
     m_registered =
         m_notifications.registerDeviceNotification(this, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     return m_registered;
@@ -319,8 +314,10 @@ void CConfigDlg::OnOpenButton() {
     m_ops.SetWindowText(IDC_DEVICE_INFO, st::FormatDeviceInfo(vid, pid, version));
     std::uint16_t inputLength = 0;
     std::uint16_t outputLength = 0;
-    m_library.KX4701GetBufferLen(m_hDevice, &inputLength, &outputLength);
-    m_library.KX4701SetTimeOut(m_hDevice, 3000, 3000);
+    // Both by design without a check: the lengths are not used, and a chip that keeps its
+    // default timeouts still answers.
+    (void)m_library.KX4701GetBufferLen(m_hDevice, &inputLength, &outputLength);
+    (void)m_library.KX4701SetTimeOut(m_hDevice, 3000, 3000);
     m_strVid = st::FormatHex4(vid);  // ASCII, so already CP936
     m_strPid = st::FormatHex4(pid);
     OnGetConfig();
@@ -340,12 +337,13 @@ void CConfigDlg::OnGetConfig() {
     ShowStatus(ok != 0 ? st::GET_CONFIG_SUCCEEDED : st::GET_CONFIG_FAILED);
     m_strManufacturer = text::Utf16ToAnsi(buffer.data(), buffer.size());
 
+    // The status tells the manufacturer read only; a failed read below leaves its field empty.
     buffer.fill(u'\0');
-    m_library.KX4701GetProductString(m_hDevice, buffer.data(), STRING_BUFFER_UNITS);
+    (void)m_library.KX4701GetProductString(m_hDevice, buffer.data(), STRING_BUFFER_UNITS);
     m_strProduct = text::Utf16ToAnsi(buffer.data(), buffer.size());
 
     buffer.fill(u'\0');
-    m_library.KX4701GetSerialNumberString(m_hDevice, buffer.data(), STRING_BUFFER_UNITS);
+    (void)m_library.KX4701GetSerialNumberString(m_hDevice, buffer.data(), STRING_BUFFER_UNITS);
     m_strSerial = text::Utf16ToAnsi(buffer.data(), buffer.size());
 
     m_ops.UpdateData(false);

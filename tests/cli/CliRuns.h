@@ -44,6 +44,8 @@ inline const std::vector<Run> RUNS = {
     {{"set-identity", "--all", "--pid", "0002"}, Fault::None, 0},
     {{"set-identity", "{chip}", "--serial", "S-2"}, Fault::Refuse, 1},
     {{"set-identity", "{missing}", "--vid", "1234"}, Fault::None, 4},
+    {{"set-identity", "--all", "--serial", "S-3"}, Fault::None, 2},
+    {{"reset", "--serial", "12345678"}, Fault::None, 2},
     {{"reset", "{chip}"}, Fault::None, 0},
     {{"reset", "--index", "0", "--dry-run"}, Fault::None, 0},
     {{"reset", "{chip}"}, Fault::Refuse, 1},

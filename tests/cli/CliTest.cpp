@@ -48,7 +48,7 @@ TEST_F(Cli, CommandLinesTable) {
          0,
          "serial    9600 8N1 (codes 06 04 01 04 40)",
          {0, 3, 0, 0}},
-        {{"show", "--serial", "B-2"},
+        {{"show", "--device-serial", "B-2"},
          0,
          "stored    VID 1A2B PID 0001 max power 80 mA",
          {1, 3, 0, 1}},
@@ -62,7 +62,7 @@ TEST_F(Cli, CommandLinesTable) {
          1,
          factory,
          {13, 2, 2, 3, 0x30}},
-        {{"set-serial", "--serial", "B-2", "--baud", "4800"},
+        {{"set-serial", "--device-serial", "B-2", "--baud", "4800"},
          0,
          "4800 8N1 (codes 05 04 01 04 30) written",
          {1, 4, 0, 1},
@@ -108,10 +108,28 @@ TEST_F(Cli, CommandLinesTable) {
          FACTORY},
         {{"set-identity", "vbench://kx4701/2", "--pid", "FFFF", "--dry-run"},
          0,
-         "would call KX4701SetDeviceCfg(VID 1A2B, PID FFFF, bMaxPower 50, \"ACME\" [41 43 4D 45] 4",
+         "would call KX4701SetDeviceCfg(VID 1A2B, PID FFFF, bMaxPower 50, \"ACME\" [41 43 4D 45] "
+         "4, "
+         "\"Board\" [42 6F 61 72 64] 5, \"B-2\" [42 2D 32] 3); nothing was sent",
          {0, 2, 0, 0},
          2,
          second,
+         FACTORY},
+        {{"reset", "vbench://kx4701/2", "--dry-run"},
+         0,
+         "vbench://kx4701/2: would call KX4701ResetToDefault; nothing was sent",
+         {0, 1, 0, 0},
+         2,
+         second,
+         FACTORY},
+        // Options on either side of the command, a value that names a command.
+        {{"--json", "--device-serial", "B-2", "show"}, 0, "\"max_power_ma\": 80", {1, 3, 0, 1}},
+        {{"--product", "list", "set-identity", "vbench://kx4701/2"},
+         0,
+         "\"ACME\" / \"list\" / \"B-2\"",
+         {0, 6, 0, 0},
+         2,
+         {0x1A2B, 0x0001, 0x0200, "ACME", "list", "B-2", 50},
          FACTORY},
         {{"reset", "vbench://kx4701/2"},
          0,
@@ -121,31 +139,24 @@ TEST_F(Cli, CommandLinesTable) {
          factory,
          FACTORY},
         // Refused before any device is looked up: nothing reaches any device.
-        {{"set-identity", "vbench://none", "--vid", "12"}, 2, "--vid must be four hexadecimal"},
-        {{"set-identity", "vbench://kx4701/1", "--pid", "9G4F"},
-         2,
-         "not '9G4F'; nothing was written"},
-        {{"set-identity", "vbench://kx4701/1", "--serial", std::string(31, 'S')}, 2, "is 31 bytes"},
-        {{"set-identity", "vbench://kx4701/1", "--product", "产品名称产品名称产品名称产品名称"},
-         2,
-         "is 32 bytes in CP936"},
-        {{"set-identity", "vbench://kx4701/1", "--manufacturer",
-          "\xE2\x82\xAC\xE2\x80\xBB\xF0\x9F\x98\x80"},
-         2,
-         "CP936 cannot hold (U+1F600)"},
-        {{"set-identity", "vbench://kx4701/1", "--manufacturer", ""}, 2, "must not be empty"},
-        {{"set-serial", "vbench://kx4701/1", "--baud", "9601"}, 2, "--baud must be 300, 600"},
-        {{"set-serial", "vbench://kx4701/1", "--parity", "mark"}, 2, "odd, even, space or none"},
         {{"set-serial", "vbench://kx4701/1"}, 2, "nothing to set"},
         {{"set-serial", "--baud", "9600"},
          2,
-         "name a device: its path, --serial S or --index N (or --all)"},
+         "name a device: its path, --device-serial S or --index N (or --all)"},
         {{"set-serial", "--index", "x", "--baud", "9600"}, 2, "--index must be a position"},
-        {{"reset", "a", "--serial", "b"}, 2, "excludes"},
+        {{"reset", "a", "--device-serial", "b"}, 2, "excludes"},
+        // --serial is only the text set-identity writes, and never one text for several chips.
+        {{"reset", "a", "--serial", "b"}, 2, "name a chip by its serial with --device-serial S"},
+        {{"show", "--serial", "B-2"}, 2, "with --device-serial S"},
+        {{"set-serial", "--serial", "B-2", "--baud", "4800"}, 2, "with --device-serial S"},
+        {{"set-identity", "--all", "--serial", "X"}, 2, "one serial text to several chips"},
+        {{"set-identity", "--device-serial", "12345678", "--all", "--serial", "X", "--dry-run"},
+         2,
+         "one serial text to several chips"},
         {{"frobnicate"}, 2, "kx4701 --help"},
         // No device, several, or not a chip: refused before anything is written.
         {{"show", "vbench://kx4701/9"}, 4, "no KX4701 chip at vbench://kx4701/9"},
-        {{"set-serial", "--serial", "12345678", "--baud", "9600"},
+        {{"set-serial", "--device-serial", "12345678", "--baud", "9600"},
          4,
          "2 devices with serial '12345678': vbench://kx4701/1, vbench://kx4701/4; name one by path",
          {1, 1, 0, 1}},
@@ -175,6 +186,46 @@ TEST_F(Cli, CommandLinesTable) {
         if (row.chip != 0) {
             EXPECT_EQ(fresh.identity(row.chip), row.identity);
             EXPECT_EQ(fresh.serial(row.chip), row.serial);
+        }
+    }
+}
+
+// Each value's rule: taken (a dry run), or refused before any device is looked up, the
+// option named with what is wrong ("" below: taken).
+TEST(CliValues, EachValueIsTakenOrRefusedByItsRule) {
+    const struct {
+        const char* option;
+        std::string value, refusal;
+    } rows[] = {// clang-format off
+        {"--vid", "3c5B", ""}, {"--vid", "0x3C5B", ""}, {"--pid", "0XB207", ""},
+        {"--vid", "3C5", "must be four hexadecimal digits, like 3C5B, not '3C5'"},
+        {"--vid", "3C5B0", "not '3C5B0'"}, {"--vid", "0x3C5", "not '0x3C5'"},
+        {"--pid", "B20g", "not 'B20g'"}, {"--pid", "x3C5B", "not 'x3C5B'"},
+        {"--pid", "", "not ''"}, {"--pid", "+3C5", "not '+3C5'"},
+        {"--serial", std::string(30, 'S'), ""}, {"--serial", std::string(31, 'S'), "is 31 bytes"},
+        {"--product", "产品名称产品名称产品名称产品名", ""},
+        {"--product", "产品名称产品名称产品名称产品名X", "is 31 bytes in CP936"},
+        {"--manufacturer", "\xE2\x82\xAC\xF0\x9F\x98\x80", "CP936 cannot hold (U+1F600)"},
+        {"--manufacturer", "\xC3", "is not valid UTF-8"}, {"--manufacturer", "", "must not be empty"},
+        {"--baud", "300", ""}, {"--baud", "115200", ""}, {"--baud", "9601", "must be 300, 600, 1200"},
+        {"--baud", "", "not ''"}, {"--data-bits", "5", ""}, {"--data-bits", "9", "not '9'"},
+        {"--stop-bits", "2", ""}, {"--stop-bits", "1.5", "not '1.5'"},
+        {"--parity", "space", ""}, {"--parity", "Even", "odd, even, space or none"}};
+    // clang-format on
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.option) + " '" + row.value + "'");
+        Rig rig;
+        const std::string option = row.option;
+        const bool serial = option == "--baud" || option.ends_with("-bits") || option == "--parity";
+        const auto r = rig.run({serial ? "set-serial" : "set-identity", "vbench://kx4701/1", option,
+                                row.value, "--dry-run"});
+        EXPECT_EQ(r.code, row.refusal.empty() ? EXIT_DONE : EXIT_USAGE) << r.err;
+        if (!row.refusal.empty()) {
+            EXPECT_TRUE(r.err.starts_with("kx4701: " + option + " ")) << r.err;
+            EXPECT_TRUE(r.err.find(row.refusal) != std::string::npos &&
+                        r.err.ends_with("; nothing was written\n"))
+                << r.err;
+            EXPECT_EQ(rig.reports(), std::vector<std::uint64_t>(4, 0));  // nothing looked up
         }
     }
 }

@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "cli/DurableFile.h"
-#include "cli/Provision.h"
+#include "cli/counter/StateFile.h"
 
 extern char** environ;
 
@@ -125,11 +125,11 @@ TEST(ProvisionCrash, KilledAtRandomMomentsItNeverUsesANumberTwice) {
         EXPECT_EQ(count, 1) << serial << " used " << count << " times";
         highest = std::max<std::uint64_t>(highest, std::stoull(serial.substr(3)));
     }
-    EXPECT_GT(*next, highest);
+    EXPECT_GT(next->next, highest);
     std::printf(
         "crash test: %d runs, %d killed mid-run, %d log lines (%d cut short), "
         "%zu numbers used, next %llu, duplicates 0 expected\n",
-        KILLS + 2, landed, lines, torn, uses.size(), static_cast<unsigned long long>(*next));
+        KILLS + 2, landed, lines, torn, uses.size(), static_cast<unsigned long long>(next->next));
     fs::remove_all(dir);
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include <unistd.h>
 
 #include <filesystem>
@@ -14,6 +16,7 @@
 #include "cli/DurableFile.h"
 #include "cli/Profile.h"
 #include "cli/Provision.h"
+#include "cli/counter/StateFile.h"
 #include "config/TextCodec.h"
 
 namespace kx::cli {
@@ -111,12 +114,6 @@ TEST(Profile, SerialPatternsFormatAndRecogniseTheirOwn) {
             EXPECT_FALSE(p->serial.matches(s)) << s;
         }
     }
-    EXPECT_EQ(ParseState(StateText(18446744073709551615u)), 18446744073709551615u);
-    for (const char* bad : {"", "next 5\n",
-                            "# kx4701 provision state: the next serial number to "
-                            "take. Never lower it.\nnext -5\n"}) {
-        EXPECT_FALSE(ParseState(bad)) << bad;
-    }
 }
 
 constexpr const char* PROFILE = R"([serial]
@@ -181,7 +178,7 @@ TEST(Provision, EachChipOnceWithTheNextNumberItsOwnSkippedAndEverythingLogged) {
     EXPECT_EQ(line.serial(a), (SerialDefaults{13, 2, 2, 3, 0x30}));
     EXPECT_EQ(line.serialOf(b), "KXB-000007");
     EXPECT_EQ(line.serialOf(c), "KXB-000101");
-    EXPECT_EQ(line.state(), StateText(102));
+    EXPECT_EQ(line.state(), StateText({102, {}, {}}));
     std::vector<Json> log = line.log();
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[0]["result"], "done");
@@ -207,7 +204,7 @@ TEST(Provision, EachChipOnceWithTheNextNumberItsOwnSkippedAndEverythingLogged) {
     const Json doc = r.json();
     EXPECT_EQ(doc["chips"][1]["serial"], "KXB-000104");
     EXPECT_EQ(doc["chips"][1]["result"], "dry-run");
-    EXPECT_EQ(line.state(), StateText(103));
+    EXPECT_EQ(line.state(), StateText({103, {}, {}}));
     EXPECT_EQ(line.log().size(), 7u);  // 3, then 3 skipped, 1 done; the dry run none
     EXPECT_EQ(line.reports(),
               (std::vector<std::uint64_t>{before[0] + 3, before[1], before[2] + 3, before[3] + 3}));
@@ -222,7 +219,7 @@ TEST(Provision, EachChipOnceWithTheNextNumberItsOwnSkippedAndEverythingLogged) {
     EXPECT_EQ(log[log.size() - 2]["result"], "mismatch");
     EXPECT_EQ(log[log.size() - 2]["number"], 103);
     EXPECT_EQ(log.back()["serial"], "KXB-000104");
-    EXPECT_EQ(line.state(), StateText(105));
+    EXPECT_EQ(line.state(), StateText({105, {}, {}}));
 }
 
 // The log after a crash cut its last line short: that line stays as it was, the next one
@@ -303,7 +300,7 @@ TEST(Provision, AChipCutOffAtEveryReportIsOldOrNewAndItsNumberNeverReturns) {
         if (!entry["number"].is_null()) {
             EXPECT_GT(entry["number"].get<std::uint64_t>(), lastNumber);
             lastNumber = entry["number"];
-            EXPECT_EQ(line.state(), StateText(lastNumber + 1));
+            EXPECT_EQ(line.state(), StateText({lastNumber + 1, {}, {}}));
         }
         EXPECT_EQ(entry["result"], expected == EXIT_DONE     ? "done"
                                    : expected == EXIT_FAILED ? "failed"
@@ -316,6 +313,29 @@ TEST(Provision, AChipCutOffAtEveryReportIsOldOrNewAndItsNumberNeverReturns) {
         const bool provisioned = now.serial == "KXB-000" + std::to_string(lastNumber) &&
                                  now.product == "\xD7\xAA\xBB\xBB\xC6\xF7" && now.vid == 0x1A2B;
         EXPECT_TRUE(fresh || provisioned) << now.serial;
+        // A failed chip's line: which chip, the serial its number made, what became of the
+        // number, and what the chip may hold.
+        EXPECT_EQ(entry["path"], "vbench://kx4701/" + std::to_string(id));
+        EXPECT_TRUE(
+            std::regex_match(entry.value("time", ""),
+                             std::regex(R"(20\d\d-[01]\d-[0-3]\dT[0-2]\d:[0-5]\d:[0-6]\dZ)")));
+        const std::string error = entry.value("error", "");
+        const std::string serial = "KXB-000" + std::to_string(lastNumber);
+        const std::string state = entry.value("identity_state", "none");
+        if (expected == EXIT_FAILED) {
+            EXPECT_TRUE(
+                entry["number"].is_null()
+                    ? error.ends_with("; nothing was written")
+                    : error.ends_with("; number " + std::to_string(lastNumber) + " is burned"))
+                << error;
+            EXPECT_EQ(state == "none", entry["number"].is_null()) << state;
+            EXPECT_TRUE((state != "old" || fresh) && (state != "new" || provisioned)) << state;
+        }
+        if (!entry["number"].is_null()) {
+            EXPECT_EQ(entry["serial"], serial);
+            EXPECT_EQ(entry["identity"]["serial"]["text"], serial);
+            EXPECT_EQ(entry["serial_defaults"]["text"], "115200 7E2");
+        }
         seen[provisioned] = true;
         ASSERT_TRUE(line.bench().unplug(id));
     }

@@ -34,7 +34,7 @@ struct HostileBackend : ::testing::Test, HidBus {
     DeviceHandle openChip() {
         const DeviceHandle h = lib.KX4701OpenDevicePath("/DEV/HIDRAW0");
         EXPECT_TRUE(lib.isIdentifiedChip(h));
-        lib.KX4701SetTimeOut(h, 30, 30);
+        EXPECT_NE(lib.KX4701SetTimeOut(h, 30, 30), 0);
         return h;
     }
 

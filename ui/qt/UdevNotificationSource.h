@@ -26,9 +26,9 @@ class UdevNotificationSource : public QObject, public DeviceNotificationSource {
     explicit UdevNotificationSource(SourceFactory factory, QObject* parent = nullptr);
     ~UdevNotificationSource() override;
 
-    bool registerDeviceNotification(DeviceChangeSink* sink,
-                                    const DEV_BROADCAST_DEVICEINTERFACE_A* filter,
-                                    std::uint32_t flags) override;
+    [[nodiscard]] bool registerDeviceNotification(DeviceChangeSink* sink,
+                                                  const DEV_BROADCAST_DEVICEINTERFACE_A* filter,
+                                                  std::uint32_t flags) override;
     void unregister(DeviceChangeSink* sink) override;
 
     const std::string& lastError() const { return events_.lastError(); }

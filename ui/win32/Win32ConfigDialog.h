@@ -32,9 +32,9 @@ class DialogWindowNotifications final : public DeviceNotificationSource {
     explicit DialogWindowNotifications(const Win32WindowOps& ops);
     ~DialogWindowNotifications() override;
     // False (nothing registered) while the dialog has no window, or as the system says.
-    bool registerDeviceNotification(DeviceChangeSink* sink,
-                                    const DEV_BROADCAST_DEVICEINTERFACE_A* filter,
-                                    std::uint32_t flags) override;
+    [[nodiscard]] bool registerDeviceNotification(DeviceChangeSink* sink,
+                                                  const DEV_BROADCAST_DEVICEINTERFACE_A* filter,
+                                                  std::uint32_t flags) override;
     void unregister(DeviceChangeSink* sink) override;
 
   private:

@@ -35,9 +35,9 @@ class UeventNotificationSource final : public DeviceNotificationSource {
     // False, registering nothing, when NotificationRegistry refuses the request or the event
     // source cannot be created. The sink is not owned and must unregister before it is
     // destroyed.
-    bool registerDeviceNotification(DeviceChangeSink* sink,
-                                    const DEV_BROADCAST_DEVICEINTERFACE_A* filter,
-                                    std::uint32_t flags) override;
+    [[nodiscard]] bool registerDeviceNotification(DeviceChangeSink* sink,
+                                                  const DEV_BROADCAST_DEVICEINTERFACE_A* filter,
+                                                  std::uint32_t flags) override;
     void unregister(DeviceChangeSink* sink) override;
 
     // Readable while events are pending; -1 until a registration has made the event source.

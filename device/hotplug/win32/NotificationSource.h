@@ -19,9 +19,9 @@ class Win32NotificationSource final : public DeviceNotificationSource {
 
     // False when the sink or filter is null or the system refuses the registration (the
     // thread's last error then says why). Registering a sink again replaces its filter.
-    bool registerDeviceNotification(DeviceChangeSink* sink,
-                                    const DEV_BROADCAST_DEVICEINTERFACE_A* filter,
-                                    std::uint32_t flags) override;
+    [[nodiscard]] bool registerDeviceNotification(DeviceChangeSink* sink,
+                                                  const DEV_BROADCAST_DEVICEINTERFACE_A* filter,
+                                                  std::uint32_t flags) override;
     void unregister(DeviceChangeSink* sink) override;
 
   private:

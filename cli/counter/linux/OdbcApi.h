@@ -1,0 +1,5 @@
+#pragma once
+// ODBC's declarations on Linux: unixODBC's driver manager (libodbc).
+
+#include <sql.h>
+#include <sqlext.h>
