@@ -188,7 +188,9 @@ int RecordsCommand(const RecordsOptions& options, Output& o) {
         const auto line = [&](const ChipRow& row, bool names) {
             std::string text;
             for (const auto& [name, value] : Fields(row)) {
-                text += (text.empty() ? "" : ",") + Csv(names ? name : value);
+                // Appended in two steps: GCC 12's -Wrestrict misreads "," + std::string at -O3.
+                text += text.empty() ? "" : ",";
+                text += Csv(names ? name : value);
             }
             o.out << text << "\n";
         };

@@ -291,7 +291,7 @@ bool DatabaseCounter::flush(std::string& error) {
     }
     std::size_t from = 0;
     if (cursor && cursor->starts_with("sent ")) {
-        from = std::strtoull(cursor->c_str() + 5, nullptr, 10);
+        from = static_cast<std::size_t>(std::strtoull(cursor->c_str() + 5, nullptr, 10));
     }
     const std::string text = log.value_or("");
     if (from > text.size()) {
