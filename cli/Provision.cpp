@@ -24,21 +24,6 @@ using Clock = std::chrono::steady_clock;
 // new node's permissions when its event arrives.
 constexpr std::chrono::milliseconds RESCAN_INTERVAL{1000};
 
-// Now, as "2026-12-07T23:59:01Z".
-std::string UtcTimestamp() {
-    using namespace std::chrono;
-    const auto now = floor<seconds>(system_clock::now());
-    const year_month_day date{floor<days>(now)};
-    const hh_mm_ss time{now - floor<days>(now)};
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ",
-                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-                  static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
-                  static_cast<int>(time.minutes().count()),
-                  static_cast<int>(time.seconds().count()));
-    return text;
-}
-
 double MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }

@@ -1,10 +1,25 @@
 #include "cli/Report.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "config/TextCodec.h"
 
 namespace kx::cli {
+
+std::string UtcTimestamp() {
+    using namespace std::chrono;
+    const auto now = floor<seconds>(system_clock::now());
+    const year_month_day date{floor<days>(now)};
+    const hh_mm_ss time{now - floor<days>(now)};
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+                  static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return text;
+}
 
 std::string Hex2(std::uint8_t value) {
     char b[4];

@@ -16,6 +16,9 @@ namespace kx::cli {
 using Json = nlohmann::ordered_json;
 
 // Upper-case hexadecimal: two digits, four digits ("3C5B").
+// Now, as "2026-12-07T23:59:01Z": the log's and the records' time.
+[[nodiscard]] std::string UtcTimestamp();
+
 [[nodiscard]] std::string Hex2(std::uint8_t value);
 // Four digits: the dialog's spelling of ids, config's.
 [[nodiscard]] inline std::string Hex4(std::uint16_t value) {

@@ -1,5 +1,7 @@
 #include "cli/counter/Records.h"
 
+#include "cli/Report.h"
+
 #include <algorithm>
 #include <map>
 
@@ -76,20 +78,6 @@ std::string Lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
-}
-
-std::string NowUtc() {
-    using namespace std::chrono;
-    const auto now = floor<seconds>(system_clock::now());
-    const year_month_day date{floor<days>(now)};
-    const hh_mm_ss time{now - floor<days>(now)};
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ",
-                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-                  static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
-                  static_cast<int>(time.minutes().count()),
-                  static_cast<int>(time.seconds().count()));
-    return text;
 }
 
 }  // namespace
@@ -225,7 +213,8 @@ bool RecordStore::takeLease(const std::string& space, const std::string& station
         }
         if (!db_->run("INSERT INTO kx4701_lease (space, first_number, end_number, step_size, "
                       "station, taken_at) VALUES (?, ?, ?, ?, ?, ?)",
-                      {space, first, end, static_cast<std::int64_t>(step), station, NowUtc()}, e)) {
+                      {space, first, end, static_cast<std::int64_t>(step), station, UtcTimestamp()},
+                      e)) {
             db_->rollback();
             if (e.constraint()) {
                 continue;

@@ -19,7 +19,7 @@ from gi.repository import Atspi, GLib  # noqa: E402
 # name that does not depend on the language.
 warnings.simplefilter("ignore", DeprecationWarning)
 
-WAIT = 10.0  # seconds a condition may take
+WAIT = 60.0  # seconds a condition may take: generous, for a loaded machine
 STATUS = "操作状态:"
 R = Atspi.Role
 

@@ -4,7 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <algorithm>
+#include <cctype>
 
 #include <unistd.h>
 
@@ -316,9 +317,15 @@ TEST(Provision, AChipCutOffAtEveryReportIsOldOrNewAndItsNumberNeverReturns) {
         // A failed chip's line: which chip, the serial its number made, what became of the
         // number, and what the chip may hold.
         EXPECT_EQ(entry["path"], "vbench://kx4701/" + std::to_string(id));
-        EXPECT_TRUE(
-            std::regex_match(entry.value("time", ""),
-                             std::regex(R"(20\d\d-[01]\d-[0-3]\dT[0-2]\d:[0-5]\d:[0-6]\dZ)")));
+        // "2026-12-07T23:59:01Z": digits where the shape has 9 (std::regex trips GCC 12's
+        // maybe-uninitialized warning in the sanitizer build).
+        const std::string time = entry.value("time", "");
+        const std::string shape = "9999-99-99T99:99:99Z";
+        EXPECT_TRUE(time.size() == shape.size() &&
+                    std::equal(time.begin(), time.end(), shape.begin(), [](char t, char s) {
+                        return s == '9' ? std::isdigit(static_cast<unsigned char>(t)) != 0 : t == s;
+                    }))
+            << time;
         const std::string error = entry.value("error", "");
         const std::string serial = "KXB-000" + std::to_string(lastNumber);
         const std::string state = entry.value("identity_state", "none");
