@@ -322,9 +322,12 @@ TEST(Provision, AChipCutOffAtEveryReportIsOldOrNewAndItsNumberNeverReturns) {
         const std::string time = entry.value("time", "");
         const std::string shape = "9999-99-99T99:99:99Z";
         EXPECT_TRUE(time.size() == shape.size() &&
-                    std::equal(time.begin(), time.end(), shape.begin(), [](char t, char s) {
-                        return s == '9' ? std::isdigit(static_cast<unsigned char>(t)) != 0 : t == s;
-                    }))
+                    std::equal(time.begin(), time.end(), shape.begin(),
+                               [](char t, char s) {
+                                   return s == '9'
+                                              ? std::isdigit(static_cast<unsigned char>(t)) != 0
+                                              : t == s;
+                               }))
             << time;
         const std::string error = entry.value("error", "");
         const std::string serial = "KXB-000" + std::to_string(lastNumber);
