@@ -30,6 +30,7 @@ class CommandLine {
     virtual int run(Devices& devices, Output& o) = 0;
 
     bool json = false;
+    bool requireVerified = false;
 
   protected:
     void addJson(CLI::App& sub) {
@@ -37,6 +38,10 @@ class CommandLine {
     }
     void addDryRun(CLI::App& sub) {
         sub.add_flag("--dry-run", dryRun_, "print what would be sent, send nothing");
+    }
+    void addRequireVerified(CLI::App& sub) {
+        sub.add_flag("--require-verified", requireVerified,
+                     "fail (exit 3) when the library cannot read back all that was written");
     }
     // A refused value: exit 2, and a write says that nothing was written.
     int usage(Output& o, const std::string& command, const std::string& what) const {
@@ -128,6 +133,7 @@ class SelectLine final : public CommandLine {
         selector_.addTo(sub, writes_, false);
         if (writes_) {
             addDryRun(sub);
+            addRequireVerified(sub);
         }
         addJson(sub);
     }
@@ -155,6 +161,7 @@ class SetSerialLine final : public CommandLine {
             row.option = sub.add_option(row.name, row.text, row.help());
         }
         addDryRun(sub);
+        addRequireVerified(sub);
         addJson(sub);
     }
     int run(Devices& devices, Output& o) override {
@@ -211,6 +218,7 @@ class SetIdentityLine final : public CommandLine {
         sub.add_flag("--factory-defaults-for-rest", factoryForRest_,
                      "fields not given get the factory values, not the chip's");
         addDryRun(sub);
+        addRequireVerified(sub);
         addJson(sub);
     }
     int run(Devices& devices, Output& o) override {
@@ -299,6 +307,7 @@ class ProvisionLine final : public CommandLine {
         sub.add_flag("--events", options_.events,
                      "one JSON line per phase change per chip, in place of the live view");
         addDryRun(sub);
+        addRequireVerified(sub);
         addJson(sub);
     }
     int run(Devices& devices, Output& o) override {
@@ -475,7 +484,7 @@ int RunCli(const std::vector<std::string>& args, Devices& devices, std::ostream&
         err << "kx4701: name a command first (kx4701 --help lists the commands)\n";
         return EXIT_USAGE;
     }
-    Output o{out, err, line->json};
+    Output o{out, err, line->json, line->requireVerified};
     return line->run(devices, o);
 }
 

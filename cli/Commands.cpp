@@ -44,13 +44,26 @@ int Worse(int a, int b) {
 using WriteStep =
     std::function<int(DeviceSession&, const DeviceRecord&, Json& result, std::string& error)>;
 
+// The outcome of a write that was acknowledged and confirmed except for `unverified`: 0 with
+// a note, or with --require-verified a mismatch. Never told as confirmed.
+int Unconfirmed(const Unverified& unverified, Output& o, const DeviceRecord& r, Json& result,
+                std::string& error) {
+    // With --require-verified a failure like any mismatch: an error goes with "mismatch" only.
+    result["result"] = o.requireVerified ? "mismatch" : "unverified";
+    result["unverified"] = unverified.names();
+    const std::string what = "written, but " + unverified.text() +
+                             " cannot be read back through the loaded KX4701DLL.DLL: not verified";
+    if (o.requireVerified) {
+        error = what;
+        return EXIT_MISMATCH;
+    }
+    o.err << "kx4701: note: " << r.displayPath << ": " << what
+          << " (--require-verified makes this a failure)\n";
+    return EXIT_DONE;
+}
+
 int RunWrite(Devices& devices, const char* command, const DeviceSelector& selector, bool dryRun,
              Output& o, const WriteStep& step) {
-    if (devices.extension == nullptr) {
-        return FailCommand(o, command, EXIT_UNSUPPORTED,
-                           "the loaded KX4701DLL.DLL cannot read a chip's stored settings, so the "
-                           "write could not be checked; nothing was written");
-    }
     const std::vector<DeviceRecord> inventory = TakeInventory(devices, selector.path);
     Selection chosen = SelectDevices(inventory, selector);
     if (!chosen.error.empty()) {
@@ -62,7 +75,7 @@ int RunWrite(Devices& devices, const char* command, const DeviceSelector& select
             return FailCommand(o, command, EXIT_FAILED,
                                r.displayPath + " cannot be opened now; nothing was written");
         }
-        if (r.kind != ChipKind::Chip) {
+        if (r.kind == ChipKind::NotChip) {
             return FailCommand(o, command, EXIT_FAILED,
                                r.displayPath +
                                    " is not a KX4701 chip (it did not identify as one); "
@@ -75,9 +88,16 @@ int RunWrite(Devices& devices, const char* command, const DeviceSelector& select
     doc["results"] = Json::array();
     int code = EXIT_DONE;
     std::vector<std::string> errors;
+    if (devices.extension == nullptr && !dryRun) {
+        o.err << "kx4701: note: the loaded KX4701DLL.DLL cannot tell a KX4701 chip from another "
+                 "HID device; its own result for each write decides\n";
+    }
     for (const DeviceRecord& r : chosen.devices) {
         Json result;
         result["path"] = r.displayPath;
+        if (r.kind == ChipKind::Unknown) {
+            result["kx4701"] = nullptr;  // the library cannot tell
+        }
         std::string error;
         const int deviceCode = step(*r.device, r, result, error);
         if (!result.contains("result")) {
@@ -188,6 +208,12 @@ int ShowCommand(Devices& devices, const DeviceSelector& selector, Output& o) {
 
 int SetSerialCommand(Devices& devices, const DeviceSelector& selector, const SerialChange& change,
                      bool dryRun, Output& o) {
+    if (devices.extension == nullptr && !change.complete()) {
+        return FailCommand(o, "set-serial", EXIT_UNSUPPORTED,
+                           "the loaded KX4701DLL.DLL cannot read a chip's serial defaults, so "
+                           "none can be kept: give --baud, --parity, --data-bits and "
+                           "--stop-bits; nothing was written");
+    }
     return RunWrite(
         devices, "set-serial", selector, dryRun, o,
         [&](DeviceSession& device, const DeviceRecord& r, Json& result, std::string& error) -> int {
@@ -216,6 +242,13 @@ int SetSerialCommand(Devices& devices, const DeviceSelector& selector, const Ser
             if (!device.writeSerial(target)) {
                 error = device.error();
                 return EXIT_FAILED;
+            }
+            if (!device.canReadStored()) {
+                if (!o.json) {
+                    o.out << r.displayPath << ": serial defaults " << SerialText(target)
+                          << " written, not read back\n";
+                }
+                return Unconfirmed({false, true}, o, r, result, error);
             }
             SerialDefaults after{};
             if (!device.readSerial(after)) {
@@ -257,12 +290,15 @@ int WriteAndCheckIdentity(Devices& devices, DeviceSession& device, const DeviceR
     }
     const StoredIdentity& after = back.identity;
     const std::string whereText = DevicePathToUtf8(back.path);
-    result["after"] = {{"path", whereText}, {"identity", IdentityJson(after)}};
+    result["after"] = {{"path", whereText}, {"identity", IdentityJson(after, back.verified)}};
+    // A field the read could not confirm holds the expected value here (followIdentity).
     if (!(after == expected)) {
         error = "written " + IdentityText(expected) + ", but the chip holds " + IdentityText(after);
         return EXIT_MISMATCH;
     }
-    if (reset) {
+    const Unverified unverified{(back.verified & FIELD_MAX_POWER) == 0,
+                                reset && !device.canReadStored()};
+    if (reset && !unverified.serialDefaults) {
         SerialDefaults serial{};
         if (!device.readSerial(serial)) {
             error = "reset, but the serial defaults could not be read back";
@@ -274,13 +310,32 @@ int WriteAndCheckIdentity(Devices& devices, DeviceSession& device, const DeviceR
             return EXIT_MISMATCH;
         }
     }
-    result["result"] = "done";
     if (!o.json) {
         o.out << r.displayPath << ": " << (reset ? "factory settings " : "identity ")
               << IdentityText(after) << (reset ? " restored" : " written") << " and read back"
-              << (back.path != r.path ? " at " + whereText : "") << "\n";
+              << (back.path != r.path ? " at " + whereText : "")
+              << (unverified.any() ? "; " + unverified.text() + " not read back" : "") << "\n";
     }
+    if (unverified.any()) {
+        return Unconfirmed(unverified, o, r, result, error);
+    }
+    result["result"] = "done";
     return EXIT_DONE;
+}
+
+// The fields of `change` left to the chip, by their option names.
+std::vector<std::string> KeptFields(const IdentityChange& change) {
+    std::vector<std::string> kept;
+    for (const auto& [given, name] :
+         {std::pair{change.vid.has_value(), "vid"}, std::pair{change.pid.has_value(), "pid"},
+          std::pair{change.manufacturer.has_value(), "manufacturer"},
+          std::pair{change.product.has_value(), "product"},
+          std::pair{change.serial.has_value(), "serial"}}) {
+        if (!given) {
+            kept.emplace_back(name);
+        }
+    }
+    return kept;
 }
 
 }  // namespace
@@ -292,13 +347,32 @@ int SetIdentityCommand(Devices& devices, const DeviceSelector& selector,
         [&](DeviceSession& device, const DeviceRecord& r, Json& result, std::string& error) -> int {
             StoredIdentity target = FactoryIdentity();
             if (!change.complete() && !change.factoryForRest) {
-                if (!device.readIdentity(target)) {
+                IdentityReadBack held;
+                if (!device.readHeld(held)) {
                     error = device.error() + "; nothing was written";
                     return EXIT_FAILED;
                 }
-                result["before"] = IdentityJson(target);
+                target = held.identity;
+                result["before"] = IdentityJson(target, held.verified);
+                const char* from = device.canReadStored() ? "stores" : "reports";
+                const std::vector<std::string> kept = KeptFields(change);
+                result["kept"] = {{"from", from}, {"fields", kept}};
+                std::string list;
+                for (const std::string& k : kept) {
+                    list += (list.empty() ? "" : ", ") + k;
+                }
+                if (!o.json) {
+                    o.out << r.displayPath << ": kept from what the chip " << from << ": " << list
+                          << "\n";
+                }
             }
             target = change.appliedTo(target);
+            std::string bad;
+            if (!WritableIdentity(target, bad)) {
+                error = "the chip " + std::string(device.canReadStored() ? "stores" : "reports") +
+                        " " + bad + "; give it, nothing was written";
+                return EXIT_FAILED;
+            }
             result["call"] = {{"function", "KX4701SetDeviceCfg"},
                               {"identity", IdentityJson(target)}};
             if (dryRun) {

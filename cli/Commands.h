@@ -20,9 +20,11 @@ enum ExitCode : int {
     EXIT_DONE = 0,
     EXIT_FAILED = 1,       // the device or the command failed
     EXIT_USAGE = 2,        // bad usage or bad input; nothing was looked up or sent
-    EXIT_MISMATCH = 3,     // written, but the read-back did not confirm it
+    EXIT_MISMATCH = 3,     // written, but the read-back did not confirm it (or, with
+                           // --require-verified, could not read all of it back)
     EXIT_NO_DEVICE = 4,    // no such device, or several where one was meant
-    EXIT_UNSUPPORTED = 5,  // the loaded library cannot do it (no stored-settings read)
+    EXIT_UNSUPPORTED = 5,  // the loaded library cannot do it (keeping serial defaults it
+                           // cannot read)
     EXIT_DUPLICATE = 6,    // records reconcile found a serial or a number used twice
 };
 
@@ -30,6 +32,9 @@ struct Output {
     std::ostream& out;
     std::ostream& err;
     bool json = false;
+    // A write the library acknowledged but cannot read back whole (the maker's fourteen
+    // functions: bMaxPower, the serial defaults) ends with EXIT_MISMATCH instead of 0.
+    bool requireVerified = false;
 };
 
 // A command that fails before it acts on any device: the error's line on `err` and, under

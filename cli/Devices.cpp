@@ -122,6 +122,40 @@ ChipReturn FollowAfterWrite(const Devices& devices, const DeviceSession& device,
     return how;
 }
 
+bool WritableIdentity(const StoredIdentity& id, std::string& what) {
+    for (const auto& [name, text] :
+         {std::pair{"manufacturer", &id.manufacturer}, std::pair{"product", &id.product},
+          std::pair{"serial", &id.serial}}) {
+        if (text->find('\0') != std::string::npos) {  // a reported text CP936 cannot hold
+            what = "a " + std::string(name) + " text that CP936 cannot hold";
+            return false;
+        }
+        if (text->empty() || text->size() > IDENTITY_STRING_MAX_BYTES) {
+            what = "a " + std::string(name) + " text of " + std::to_string(text->size()) +
+                   " bytes, which cannot be written (1 to 30)";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> Unverified::names() const {
+    std::vector<std::string> out;
+    if (maxPower) {
+        out.emplace_back("max_power");
+    }
+    if (serialDefaults) {
+        out.emplace_back("serial_defaults");
+    }
+    return out;
+}
+
+std::string Unverified::text() const {
+    return maxPower && serialDefaults ? "bMaxPower and the serial defaults"
+           : maxPower                 ? "bMaxPower"
+                                      : "the serial defaults";
+}
+
 StoredIdentity IdentityChange::appliedTo(StoredIdentity base) const {
     base.maxPower = IDENTITY_MAX_POWER;
     base.vid = vid.value_or(base.vid);

@@ -40,6 +40,9 @@ struct Devices : DeviceStack {
     std::function<std::string(const std::string& path)> nodeOf = {};
     // Standard output is a terminal: provisioning's live view redraws in place.
     bool terminal = false;
+    // Whether the run was asked to end (Ctrl-C): a watching run finishes the chip in hand
+    // and stops. Null where nothing can ask.
+    std::function<bool()> stopped = {};
 };
 
 // One device as it reports itself now. Texts are UTF-8.
@@ -89,6 +92,19 @@ struct Selection {
 // failure; a path may name a device that is not a chip (the caller refuses writes to it).
 [[nodiscard]] Selection SelectDevices(const std::vector<DeviceRecord>& inventory,
                                       const DeviceSelector& selector);
+
+// Whether KX4701SetDeviceCfg takes `id`'s texts (1..30 bytes each); else `what` names the
+// first it does not ("a product text of 31 bytes"). Kept fields come from the chip, unchecked.
+[[nodiscard]] bool WritableIdentity(const StoredIdentity& id, std::string& what);
+
+// What a write leaves unconfirmed when the library has only the maker's fourteen functions,
+// by the names the JSON documents use; empty when everything was read back.
+struct Unverified {
+    bool maxPower = false, serialDefaults = false;
+    [[nodiscard]] bool any() const { return maxPower || serialDefaults; }
+    [[nodiscard]] std::vector<std::string> names() const;  // "max_power", "serial_defaults"
+    [[nodiscard]] std::string text() const;                // "bMaxPower and the serial defaults"
+};
 
 // An identity to write (set-identity's options, a profile's [identity]; texts in CP936, each
 // checked by the identity rules): an empty field keeps the value of the identity it is

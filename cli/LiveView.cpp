@@ -45,6 +45,8 @@ const char* PhaseName(Phase phase) {
             return "checking";
         case Phase::Done:
             return "done";
+        case Phase::Unverified:
+            return "unverified";
         case Phase::Skipped:
             return "skipped";
         case Phase::DryRun:
@@ -92,9 +94,9 @@ std::string LiveView::change(const PhaseChange& c) {
     }
     ++ended_;
     if (c.phase != Phase::DryRun) {
-        (c.phase == Phase::Done      ? totals_.done
-         : c.phase == Phase::Skipped ? totals_.skipped
-                                     : totals_.failed) += 1;
+        (c.phase == Phase::Done || c.phase == Phase::Unverified ? totals_.done
+         : c.phase == Phase::Skipped                            ? totals_.skipped
+                                                                : totals_.failed) += 1;
     }
     const std::string line =
         "provision: [" + std::to_string(ended_) + "] " + Line(c, c.seconds - row->started) + "\n";

@@ -20,14 +20,15 @@ enum class Phase {
     Waiting,
     Checking,
     Done,
+    Unverified,  // done, and not all of it read back (the maker's library)
     Skipped,
     DryRun,
     Failed,
     Mismatch
 };
 
-// "reading", "numbered", "writing", "waiting", "checking", "done", "skipped", "dry-run",
-// "failed", "mismatch": the names of --events and of the log's "result".
+// "reading", "numbered", "writing", "waiting", "checking", "done", "unverified", "skipped",
+// "dry-run", "failed", "mismatch": the names of --events and of the log's "result".
 [[nodiscard]] const char* PhaseName(Phase phase);
 [[nodiscard]] inline bool Ends(Phase phase) {
     return phase >= Phase::Done;

@@ -80,9 +80,9 @@ class ProvisionRun {
     std::string keyOf(const std::string& path);
     std::string portKey(const std::string& path) const;
     // Whether another chip may start (under mutex_): --count counts the chips in flight as
-    // done, and takes the next when one of them fails.
+    // done, and takes the next when one of them fails; none after Ctrl-C.
     bool mayStart() const {
-        return !stopping_ && fatal_.empty() &&
+        return !stopping_ && fatal_.empty() && !(devices_.stopped && devices_.stopped()) &&
                (options_.count < 0 || done_ + inFlight_ < options_.count);
     }
     double seconds() const {
@@ -112,6 +112,7 @@ class ProvisionRun {
     std::set<std::string> claimed_;  // the keys of the chips in flight
     std::set<std::string> written_;  // serials this run wrote: such a chip is its own, back
     std::int64_t done_ = 0, skipped_ = 0, failed_ = 0, mismatched_ = 0;
+    std::int64_t unverified_ = 0;  // of done_: acknowledged, not all read back
     std::string fatal_;
     std::string firstFailure_;  // the first chip's failure, as its line said it
     Json chips_ = Json::array();
@@ -183,13 +184,14 @@ void ProvisionRun::finish(InFlight& chip, Json entry, Json timing, Phase result,
     phase(chip, result, error);
     const std::lock_guard lock(mutex_);
     std::int64_t ignored = 0;  // a dry run's chips count as none of these
-    (result == Phase::Done       ? done_
-     : result == Phase::Skipped  ? skipped_
-     : result == Phase::DryRun   ? ignored
-     : result == Phase::Mismatch ? mismatched_
-                                 : failed_) += 1;
+    (result == Phase::Done || result == Phase::Unverified ? done_
+     : result == Phase::Skipped                           ? skipped_
+     : result == Phase::DryRun                            ? ignored
+     : result == Phase::Mismatch                          ? mismatched_
+                                                          : failed_) += 1;
+    unverified_ += result == Phase::Unverified ? 1 : 0;
     entry["result"] = PhaseName(result);
-    if (!error.empty()) {
+    if (!error.empty() && result != Phase::Unverified) {
         entry["error"] = error;
         const std::string line = entry["path"].get<std::string>() + ": " + error;
         o_.err << "kx4701: " << line << "\n";
@@ -249,7 +251,9 @@ void ProvisionRun::scan() {
         const bool inFlight = claimed_.contains(key.empty() ? "serial:" + r.serial : key) ||
                               (devices_.portOf == nullptr &&
                                written_.contains(text::Utf8ToAnsi(r.serial).value_or("")));
-        if (r.kind != ChipKind::Chip || inFlight || !handled_.emplace(r.path, r.serial).second) {
+        // Without our extension every device the library opens may be a chip: its own result
+        // for the write decides.
+        if (r.chipIndex < 0 || inFlight || !handled_.emplace(r.path, r.serial).second) {
             continue;
         }
         if (!key.empty()) {
@@ -294,20 +298,25 @@ void ProvisionRun::provision(InFlight& chip) {
     Clock::time_point phaseStart = Clock::now();
 
     phase(chip, Phase::Reading);
-    StoredIdentity before;
+    IdentityReadBack held;
     SerialDefaults beforeSerial{};
-    if (!device.readIdentity(before) || !device.readSerial(beforeSerial)) {
+    // Without our extension the serial defaults cannot be read: the profile then gives all
+    // four or none (ProvisionCommand).
+    if (!device.readHeld(held) || (device.canReadStored() && !device.readSerial(beforeSerial))) {
         finish(chip, std::move(entry), Json::object(), Phase::Failed,
                device.error() + "; nothing was written");
         return;
     }
+    const StoredIdentity& before = held.identity;
     {
         const std::lock_guard lock(mutex_);
         if (written_.contains(before.serial)) {
             return;  // a chip of this run, enumerated again after its write
         }
     }
-    entry["before"] = {{"identity", IdentityJson(before)}, {"serial", SerialJson(beforeSerial)}};
+    entry["before"] = {
+        {"identity", IdentityJson(before, held.verified)},
+        {"serial", device.canReadStored() ? SerialJson(beforeSerial) : Json(nullptr)}};
     if (profile_.serial.matches(before.serial) && !options_.rewrite) {
         chip.serial = text::AnsiToUtf8(before.serial);
         entry["serial"] = chip.serial;
@@ -317,6 +326,13 @@ void ProvisionRun::provision(InFlight& chip) {
     }
     const SerialDefaults serialTarget = profile_.serialDefaults.appliedTo(beforeSerial);
     StoredIdentity target = profile_.identity.appliedTo(before);
+    target.serial = profile_.serial.format(
+        counter_->next());  // its shape, for the check; the number comes below
+    if (std::string bad; !WritableIdentity(target, bad)) {
+        finish(chip, std::move(entry), Json::object(), Phase::Failed,
+               "the chip reports " + bad + "; the profile must give it; nothing was written");
+        return;
+    }
     timing["read"] = MillisecondsSince(phaseStart);
 
     phaseStart = Clock::now();
@@ -354,12 +370,19 @@ void ProvisionRun::provision(InFlight& chip) {
     const bool serialWritten = !profile_.serialDefaults.any() || device.writeSerial(serialTarget);
     if (!serialWritten || !device.writeIdentity(target)) {
         // What the chip holds now, if it can still tell: the write is all or nothing.
-        StoredIdentity now;
-        entry["identity_state"] = !serialWritten              ? "old"
-                                  : !device.readIdentity(now) ? "unknown (the chip cannot be read)"
-                                  : now == target             ? "new"
-                                  : now == before             ? "old"
-                                                              : "other";
+        IdentityReadBack now;
+        // bMaxPower compared only where it was read.
+        const auto holds = [&](StoredIdentity id) {
+            if ((now.verified & FIELD_MAX_POWER) == 0) {
+                id.maxPower = now.identity.maxPower;
+            }
+            return now.identity == id;
+        };
+        entry["identity_state"] = !serialWritten          ? "old"
+                                  : !device.readHeld(now) ? "unknown (the chip cannot be read)"
+                                  : holds(target)         ? "new"
+                                  : holds(before)         ? "old"
+                                                          : "other";
         finish(chip, std::move(entry), timing, Phase::Failed,
                device.error() + "; number " + std::to_string(number) + " is burned");
         return;
@@ -383,6 +406,8 @@ void ProvisionRun::provision(InFlight& chip) {
     how.poll = devices_.reappearPoll;
     how.leaves = key.starts_with("port:") && target != before;
     bool same = device.followIdentity(target, how, back);
+    const Unverified unverified{(back.verified & FIELD_MAX_POWER) == 0,
+                                profile_.serialDefaults.any() && !device.canReadStored()};
     if (!same) {
         error = device.error();
     } else {
@@ -391,12 +416,20 @@ void ProvisionRun::provision(InFlight& chip) {
             const std::lock_guard lock(mutex_);
             handled_.emplace(back.path, text::AnsiToUtf8(back.identity.serial));
         }
-        const bool read = device.readSerial(afterSerial);
-        entry["after"] = {{"path", DevicePathToUtf8(back.path)},
-                          {"identity", IdentityJson(back.identity)},
-                          {"serial", read ? SerialJson(afterSerial) : Json(nullptr)}};
-        same = read && back.identity == target && afterSerial == serialTarget;
-        if (!same) {
+        const bool read = !device.canReadStored() || device.readSerial(afterSerial);
+        entry["after"] = {
+            {"path", DevicePathToUtf8(back.path)},
+            {"identity", IdentityJson(back.identity, back.verified)},
+            {"serial", device.canReadStored() && read ? SerialJson(afterSerial) : Json(nullptr)}};
+        // A field the read could not confirm holds the target here (followIdentity).
+        same = read && back.identity == target &&
+               (!device.canReadStored() || afterSerial == serialTarget);
+        if (same && unverified.any() && o_.requireVerified) {
+            same = false;
+            error = unverified.text() +
+                    " cannot be read back through the loaded KX4701DLL.DLL: "
+                    "not verified";
+        } else if (!same) {
             error =
                 !read ? "the serial defaults could not be read back (" + device.error() + ")"
                       : "read back " + IdentityText(back.identity) + ", " + SerialText(afterSerial);
@@ -405,6 +438,13 @@ void ProvisionRun::provision(InFlight& chip) {
     timing["check"] = MillisecondsSince(phaseStart);
     if (!same) {
         finish(chip, std::move(entry), timing, Phase::Mismatch, "written, but " + error);
+        return;
+    }
+    if (unverified.any()) {
+        // Acknowledged, and confirmed as far as the library reads: never told as confirmed.
+        entry["unverified"] = unverified.names();
+        finish(chip, std::move(entry), timing, Phase::Unverified,
+               unverified.text() + " not verified");
         return;
     }
     finish(chip, std::move(entry), timing, Phase::Done, "");
@@ -498,6 +538,7 @@ int ProvisionRun::execute() {
         doc["state"] = counter_->statePath();
         doc["next"] = next;
         doc["done"] = done_;
+        doc["unverified"] = unverified_;
         doc["skipped"] = skipped_;
         doc["failed"] = failed_ + mismatched_;
         doc["seconds"] = seconds();
@@ -507,10 +548,12 @@ int ProvisionRun::execute() {
         if (done_ + skipped_ + failed_ + mismatched_ > 0) {
             print(view_.finish(seconds()));
         }
-        o_.out << "provision: " << done_ << " done, " << skipped_ << " skipped, "
-               << failed_ + mismatched_ << " failed; next number " << next
-               << (options_.dryRun ? " after these; " : " in ") << counter_->statePath()
-               << (options_.dryRun ? " is unchanged (dry run)" : "") << "\n";
+        o_.out << "provision: " << done_ << " done"
+               << (unverified_ > 0 ? " (" + std::to_string(unverified_) + " not all verified)" : "")
+               << ", " << skipped_ << " skipped, " << failed_ + mismatched_
+               << " failed; next number " << next << (options_.dryRun ? " after these; " : " in ")
+               << counter_->statePath() << (options_.dryRun ? " is unchanged (dry run)" : "")
+               << "\n";
     }
     return code;
 }
@@ -537,10 +580,12 @@ int ProvisionCommand(Devices& devices, const ProvisionOptions& options, Output& 
                                (errors.size() == 1 ? " error" : " errors") +
                                "; nothing was written");
     }
-    if (devices.extension == nullptr) {
+    if (devices.extension == nullptr && profile->serialDefaults.any() &&
+        !profile->serialDefaults.complete()) {
         return FailCommand(o, "provision", EXIT_UNSUPPORTED,
-                           "the loaded KX4701DLL.DLL cannot read a chip's stored settings, so "
-                           "provisioning could not check its writes; nothing was written");
+                           "the loaded KX4701DLL.DLL cannot read a chip's serial defaults, so "
+                           "none can be kept: the profile's [serial] must give all four; "
+                           "nothing was written");
     }
     if (options.watch && (!devices.wait || devices.notifications == nullptr)) {
         return FailCommand(o, "provision", EXIT_UNSUPPORTED,

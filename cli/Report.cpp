@@ -100,12 +100,14 @@ Json SerialJson(const SerialDefaults& s) {
     return j;
 }
 
-Json IdentityJson(const StoredIdentity& id) {
+Json IdentityJson(const StoredIdentity& id, unsigned verified) {
     Json j;
     j["vid"] = Hex4(id.vid);
     j["pid"] = Hex4(id.pid);
-    j["max_power"] = id.maxPower;
-    j["max_power_ma"] = 2 * id.maxPower;
+    // null when the library cannot read it (the maker's fourteen functions)
+    const bool maxPowerRead = (verified & FIELD_MAX_POWER) != 0;
+    j["max_power"] = maxPowerRead ? Json(id.maxPower) : Json(nullptr);
+    j["max_power_ma"] = maxPowerRead ? Json(2 * id.maxPower) : Json(nullptr);
     j["manufacturer"] = TextJson(id.manufacturer);
     j["product"] = TextJson(id.product);
     j["serial"] = TextJson(id.serial);

@@ -42,6 +42,7 @@ inline constexpr int JSON_SCHEMA = 1;
 
 [[nodiscard]] Json ReportedJson(const DeviceRecord& r);
 [[nodiscard]] Json SerialJson(const SerialDefaults& s);
-[[nodiscard]] Json IdentityJson(const StoredIdentity& id);
+// bMaxPower is null when `verified` lacks it (read through the maker's fourteen functions).
+[[nodiscard]] Json IdentityJson(const StoredIdentity& id, unsigned verified = ALL_IDENTITY_FIELDS);
 
 }  // namespace kx::cli

@@ -148,7 +148,7 @@ bool DeviceSession::factoryReset() {
     return stack_->library.KX4701ResetToDefault(handle_) != 0 || failed("the factory reset failed");
 }
 
-bool DeviceSession::readBack(IdentityReadBack& out) {
+bool DeviceSession::readHeld(IdentityReadBack& out) {
     out.path = path_;
     if (canReadStored()) {
         out.verified = ALL_IDENTITY_FIELDS;
@@ -175,7 +175,7 @@ bool DeviceSession::followIdentity(const StoredIdentity& expected, const ChipRet
             r.identity.maxPower = expected.maxPower;
         }
     };
-    if (!how.leaves && readBack(out)) {
+    if (!how.leaves && readHeld(out)) {
         complete(out);
         return true;
     }
@@ -193,7 +193,7 @@ bool DeviceSession::followIdentity(const StoredIdentity& expected, const ChipRet
             }
             if (auto again = Open(*stack_, path, ignored)) {
                 IdentityReadBack r;
-                if (again->readBack(r)) {
+                if (again->readHeld(r)) {
                     complete(r);
                     found.emplace_back(std::move(*again), std::move(r));
                 }

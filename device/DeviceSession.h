@@ -123,6 +123,9 @@ class DeviceSession {
     // Need the extension; false (with the reason) without it or when the read fails.
     [[nodiscard]] bool readSerial(SerialDefaults& out);
     [[nodiscard]] bool readIdentity(StoredIdentity& out);
+    // What the chip holds here: stored with the extension, else what it reports (in CP936,
+    // `verified` telling the fields read). False with the reason.
+    [[nodiscard]] bool readHeld(IdentityReadBack& out);
 
     [[nodiscard]] bool writeSerial(const SerialDefaults& defaults);
     // `identity`'s texts must be 1..30 bytes each (the identity rules).
@@ -141,8 +144,6 @@ class DeviceSession {
     DeviceSession(const DeviceStack& stack, DeviceHandle handle, std::string path)
         : stack_(&stack), handle_(handle), path_(std::move(path)) {}
     bool failed(const char* what);
-    // What the chip holds: stored with the extension, else reported.
-    bool readBack(IdentityReadBack& out);
 
     const DeviceStack* stack_;
     DeviceHandle handle_;

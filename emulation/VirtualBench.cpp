@@ -187,10 +187,11 @@ class VirtualBench::Connection : public HidConnection {
 VirtualBench::VirtualBench() = default;
 VirtualBench::~VirtualBench() = default;
 
-int VirtualBench::plugChip(const ChipIdentity& identity, std::string path) {
+int VirtualBench::plugChip(const ChipIdentity& identity, std::string path,
+                           const SerialDefaults& serial) {
     const std::lock_guard lock(mutex_);
     return plug("vbench://kx4701/", std::move(path), [&](Device& d) {
-        d.chip = std::make_unique<VirtualChip>(identity);
+        d.chip = std::make_unique<VirtualChip>(identity, ChipIdentity{}, serial);
         d.chip->onStoredChange = [this] { changed(); };
     });
 }

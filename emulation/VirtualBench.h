@@ -61,8 +61,10 @@ class VirtualBench : public HidBus, public DeviceNotificationSource {
     VirtualBench& operator=(const VirtualBench&) = delete;
 
     // Returns a device id (never reused); default path "vbench://kx4701/<id>", lower case on
-    // purpose. The chip's factory identity is always the default ChipIdentity.
-    int plugChip(const ChipIdentity& identity = {}, std::string path = {});
+    // purpose. The chip's factory identity is always the default ChipIdentity; it stores
+    // `identity` and `serial`.
+    int plugChip(const ChipIdentity& identity = {}, std::string path = {},
+                 const SerialDefaults& serial = FACTORY_SERIAL_DEFAULTS);
     // Not a KX4701: usage page 0x0001 usage 0x0006, default path "vbench://hid/<id>".
     int plugPlainHid(std::string product = "USB Keyboard", std::string path = {});
     // False if no such device is plugged in.

@@ -8,8 +8,8 @@ namespace kx::emu {
 using protocol::Command;
 using protocol::Status;
 
-VirtualChip::VirtualChip(ChipIdentity stored, ChipIdentity factory)
-    : identity_(std::move(stored)), factory_(std::move(factory)) {
+VirtualChip::VirtualChip(ChipIdentity stored, ChipIdentity factory, SerialDefaults serial)
+    : identity_(std::move(stored)), factory_(std::move(factory)), serial_(serial) {
     pending_ = protocol::EncodeReply(0, 0, Status::Ok);
     final_ = pending_;
 }

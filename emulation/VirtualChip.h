@@ -34,8 +34,9 @@ inline constexpr std::uint16_t VIRTUAL_FIRMWARE = 0x0100;
 
 class VirtualChip {
   public:
-    // `factory` is what a factory reset restores; the chip starts with `stored`.
-    explicit VirtualChip(ChipIdentity stored, ChipIdentity factory = {});
+    // `factory` is what a factory reset restores; the chip starts with `stored` and `serial`.
+    explicit VirtualChip(ChipIdentity stored, ChipIdentity factory = {},
+                         SerialDefaults serial = FACTORY_SERIAL_DEFAULTS);
 
     // A SET_FEATURE of `length` bytes (report id first). False when the report is not one
     // the chip has (wrong id, too long, too short to carry a header): nothing changes.

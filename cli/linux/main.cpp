@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
         }
         return stopRequested == 0;
     };
+    devices.stopped = [] { return stopRequested != 0; };
     return kx::cli::RunCli(std::vector<std::string>(argv, argv + argc), devices, std::cout,
                            std::cerr);
 }

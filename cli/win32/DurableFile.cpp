@@ -3,8 +3,9 @@
 #include "config/TextCodec.h"
 #include "config/win32/WinApi.h"
 
-// Windows: wide-character paths; FlushFileBuffers, MoveFileExW with write-through; a file
-// opened without sharing for the lock.
+// Windows: wide-character paths; files opened write-through and flushed (FlushFileBuffers)
+// before they count as written; MoveFileExW replacing with write-through; a file opened
+// without sharing for the lock, which the system closes however the process ends.
 
 namespace kx::cli {
 namespace {
@@ -36,7 +37,7 @@ bool WriteAll(HANDLE file, std::string_view data) {
 bool ReplaceDurably(const std::string& path, std::string_view contents, std::string& error) {
     const std::string temporary = path + ".tmp";
     HANDLE file = CreateFileW(Wide(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return Fail(error, "cannot create", temporary);
     }
@@ -92,8 +93,9 @@ AppendOnlyFile::~AppendOnlyFile() = default;
 
 std::unique_ptr<AppendOnlyFile> AppendOnlyFile::Open(const std::string& path, std::string& error) {
     auto handle = std::make_unique<Handle>();
-    handle->file = CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA | GENERIC_READ, FILE_SHARE_READ,
-                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    handle->file =
+        CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA | GENERIC_READ, FILE_SHARE_READ, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
     if (handle->file == INVALID_HANDLE_VALUE) {
         Fail(error, "cannot open", path);
         return nullptr;
