@@ -31,6 +31,23 @@ constexpr int MAX_STATUS_FILES = 8;  // CONFIG_USBIP_VHCI_NR_HCS in Debian's ker
 constexpr int DETACH_WAIT_MS = 5000;
 constexpr int REPLY_WAIT_MS = 1000;
 constexpr int REPLY_GIVEBACK_MS = 20;
+// The ports this process's chips left to enumerate again: no chip plugged meanwhile takes
+// one, as none could take the socket of a chip on a cable.
+std::mutex reservedMutex;
+std::set<unsigned> reservedPorts;
+
+std::set<unsigned> ReservedPorts() {
+    const std::lock_guard lock(reservedMutex);
+    return reservedPorts;
+}
+
+void Reserve(std::optional<unsigned> port, bool reserved) {
+    const std::lock_guard lock(reservedMutex);
+    if (port) {
+        reserved ? (void)reservedPorts.insert(*port) : (void)reservedPorts.erase(*port);
+    }
+}
+
 bool WriteSysfs(const std::string& file, const std::string& text) {
     const int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -130,10 +147,12 @@ std::vector<VhciPort> ParseVhciStatus(std::string_view text) {
     return ports;
 }
 
-std::vector<unsigned> PortsToTry(const std::vector<VhciPort>& ports, std::optional<unsigned> had) {
+std::vector<unsigned> PortsToTry(const std::vector<VhciPort>& ports, std::optional<unsigned> had,
+                                 const std::set<unsigned>& reserved) {
     std::vector<unsigned> order;
     for (const VhciPort& p : ports) {
-        if (p.highSpeedHub && p.status == VHCI_PORT_FREE) {
+        if (p.highSpeedHub && p.status == VHCI_PORT_FREE &&
+            (p.port == had || !reserved.contains(p.port))) {
             order.insert(p.port == had ? order.begin() : order.end(), p.port);
         }
     }
@@ -201,11 +220,11 @@ bool UsbipDevice::attach(std::string* error) {
     // while after the detach (its event thread), and on a cable the chip cannot move.
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(DETACH_WAIT_MS);
-    std::vector<unsigned> order = PortsToTry(ReadPorts(), had);
+    std::vector<unsigned> order = PortsToTry(ReadPorts(), had, ReservedPorts());
     while (had && (order.empty() || order.front() != *had) &&
            std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        order = PortsToTry(ReadPorts(), had);
+        order = PortsToTry(ReadPorts(), had, ReservedPorts());
     }
     for (const unsigned port : order) {
         const std::uint32_t devid = (static_cast<std::uint32_t>(::getpid()) << 16) | ++devids;
@@ -219,10 +238,12 @@ bool UsbipDevice::attach(std::string* error) {
             socket_ = deviceEnd;
             kernelEnd_ = kernelEnd;
             ++attachments_;
+            Reserve(had, false);
             return true;
         }
         code = errno;
     }
+    Reserve(had, false);
     ::close(kernelEnd);
     ::close(deviceEnd);
     return Fail(error, std::string("attach to ") + VHCI_DIR, code);
@@ -269,17 +290,19 @@ void UsbipDevice::awaitRepliesTaken() const {
 void UsbipDevice::run() {
     for (;;) {
         const bool reenumerate = serve();
+        std::optional<unsigned> left;
         if (reenumerate) {
             awaitRepliesTaken();
+            const std::lock_guard lock(mutex_);
+            left = lastPort_;
         }
+        Reserve(left, true);  // before the port is free
         detach();
-        if (!reenumerate) {
-            return;
-        }
         // Off the bus for a while, as a chip that resets to apply new descriptors; a stop
         // request ends the wait.
         pollfd stop{stopPipe_[0], POLLIN, 0};
-        if (::poll(&stop, 1, REENUMERATION_DELAY_MS) != 0) {
+        if (!reenumerate || ::poll(&stop, 1, REENUMERATION_DELAY_MS) != 0) {
+            Reserve(left, false);
             return;
         }
         {

@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -42,9 +43,11 @@ inline constexpr unsigned VHCI_PORT_FREE = 4;
 [[nodiscard]] std::vector<VhciPort> ParseVhciStatus(std::string_view text);
 
 // The free USB 2.0 ports to attach to, in the order to try them: the port the device had
-// first (a chip enumerating again stays on its hub's port, as on a cable), then the others.
+// first (a chip enumerating again stays on its hub's port, as on a cable), then the others
+// but those `reserved` (ports whose chips are off the bus to enumerate again).
 [[nodiscard]] std::vector<unsigned> PortsToTry(const std::vector<VhciPort>& ports,
-                                               std::optional<unsigned> had);
+                                               std::optional<unsigned> had,
+                                               const std::set<unsigned>& reserved = {});
 
 class UsbipDevice {
   public:

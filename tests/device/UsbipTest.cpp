@@ -170,6 +170,9 @@ TEST(VhciStatus, AChipTriesItsOwnPortFirst) {
     for (const auto& row : rows) {
         EXPECT_EQ(PortsToTry(ports, row.had), row.order) << row.had.value_or(99);
     }
+    // A port its chip left to enumerate again is that chip's alone.
+    EXPECT_EQ(PortsToTry(ports, std::nullopt, {0}), std::vector<unsigned>{2});
+    EXPECT_EQ(PortsToTry(ports, 0, {0}), (std::vector<unsigned>{0, 2}));
 }
 
 // udev's verdict (kx4701-udev-probe): the chip's page and feature report, nothing less.

@@ -137,6 +137,11 @@ group_cli() {
 # Sixteen chips in flight (8 on the USB bus, 8 on uhid), twice over the same chips: every
 # chip done each time, each number on one chip only.
 group_jobs() {
+    # The kernel frees the ports of an earlier group's chips a while after they went.
+    for _ in $(seq 100); do
+        [ "$(grep -c '^hs  *[0-9]* 004 ' /sys/devices/platform/vhci_hcd.0/status)" -ge 8 ] && break
+        sleep 0.1
+    done
     /vm/kx4701-usbip --chip --chip --chip --chip --chip --chip --chip --chip >/tmp/ju.out 2>&1 &
     usb=$!
     /vm/kx4701-uhid --chip --chip --chip --chip --chip --chip --chip --chip >/tmp/jh.out 2>&1 &
