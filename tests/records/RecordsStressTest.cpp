@@ -45,9 +45,10 @@ pid_t Start(const fs::path& dir, const fs::path& profile, int station) {
     const std::string s = "s" + std::to_string(station), chips = (dir / s / "chips.json").string(),
                       state = (dir / s / "state").string(), log = (dir / s / "log").string(),
                       p = profile.string();
-    const char* argv[] = {KX_PROVISION_HOST, chips.c_str(), p.c_str(), "--rewrite",
-                          "--state",         state.c_str(), "--log",   log.c_str(),
-                          "--station",       s.c_str(),     nullptr};
+    // One chip after another: a kill then burns at most the one number in hand.
+    const char* argv[] = {
+        KX_PROVISION_HOST, chips.c_str(), p.c_str(),   "--rewrite", "--jobs",  "1",    "--state",
+        state.c_str(),     "--log",       log.c_str(), "--station", s.c_str(), nullptr};
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
