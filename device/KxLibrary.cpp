@@ -58,7 +58,9 @@ int ToTimeout(std::uint32_t ms) {
 }  // namespace
 
 struct KxLibrary::Open {
-    std::mutex mutex;  // one exchange at a time: the sequence numbers and the connection
+    // One exchange at a time on the device, whatever handle it comes through: a chip keeps
+    // one reply for the last request, so two handles' requests must not interleave.
+    std::shared_ptr<std::mutex> device;
     std::unique_ptr<HidConnection> connection;
     HidDeviceInfo info;
     bool vendorPage = false;
@@ -223,6 +225,13 @@ DeviceHandle KxLibrary::KX4701OpenDevicePath(const char* path) {
         dev->declaresChip = dev->vendorPage;
     }
     const std::lock_guard lock(mutex_);
+    std::weak_ptr<std::mutex>& shared = deviceLocks_[dev->info.path];
+    dev->device = shared.lock();
+    if (!dev->device) {
+        dev->device = std::make_shared<std::mutex>();
+        shared = dev->device;
+    }
+    std::erase_if(deviceLocks_, [](const auto& entry) { return entry.second.expired(); });
     const DeviceHandle handle = allocateHandle();
     handles_.emplace(handle, std::move(dev));
     return handle;
@@ -389,7 +398,7 @@ KxLibrary::Use KxLibrary::find(DeviceHandle handle) {
         SetLastError(ERROR_INVALID_HANDLE_CODE);
         return {};
     }
-    std::unique_lock lock(open->mutex);
+    std::unique_lock lock(*open->device);
     return Use{std::move(open), std::move(lock)};
 }
 

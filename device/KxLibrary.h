@@ -7,12 +7,13 @@
 // The bus is borrowed and must outlive the library. The library owns every open
 // connection; handles are small positive integers, never reused while open.
 //
-// Safe from several threads: the handle table takes a lock, each handle's exchanges take
-// its own (calls on one handle wait for each other, calls on others overlap), and discovery
-// keeps one snapshot of the bus per thread, so that one thread's walk of the indexes is not
-// cut by another's. A handle closed while another thread uses it goes when that call ends.
-// IDENTIFY is sent at the first call that needs the chip (a write, a stored-settings read,
-// KX4701GetChipInfo), never at the open: a list of devices sends no report.
+// Safe from several threads: the handle table takes a lock, each device's exchanges take
+// its own (calls on one device wait for each other, through any of its handles; calls on
+// other devices overlap), and discovery keeps one snapshot of the bus per thread, so that
+// one thread's walk of the indexes is not cut by another's. A handle closed while another thread
+// uses it goes when that call ends. IDENTIFY is sent at the first call that needs the chip (a
+// write, a stored-settings read, KX4701GetChipInfo), never at the open: a list of devices sends no
+// report.
 
 #include <cstdint>
 #include <map>
@@ -20,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -121,6 +123,8 @@ class KxLibrary : public DeviceLibrary, public DeviceLibraryExtension {
     std::map<std::thread::id, std::vector<HidDeviceInfo>> snapshots_;
     std::thread::id latest_;  // whose snapshot is the newest
     std::map<DeviceHandle, std::shared_ptr<Open>> handles_;
+    // Each open device's exchange lock, shared by its handles (by path; gone with them).
+    std::map<std::string, std::weak_ptr<std::mutex>> deviceLocks_;
     DeviceHandle nextHandle_ = 1;
 };
 
