@@ -15,9 +15,20 @@ check() {  # description, then a command that must succeed
 }
 has() { grep -q -- "$1" "$2"; }
 count() { [ "$(grep -c -- "$1" "$2")" -eq "$3" ]; }
+# Asks an emulator (PID, its output FILE, its number of devices) for its state lines and
+# waits until they are all there (60 s at most).
+dump() {
+    before=$(wc -l <"$2")
+    kill -USR1 "$1"
+    for _ in $(seq 600); do
+        [ "$(wc -l <"$2")" -ge $((before + $3)) ] && return 0
+        sleep 0.1
+    done
+    echo "no state lines in $2 within 60 s"
+    return 1
+}
 state() {  # the emulator's state lines, fresh
-    kill -USR1 "$uhid"
-    sleep 0.5
+    dump "$uhid" /tmp/cu.out 3
 }
 run() {  # expected exit code, then kx4701's arguments; stdout in /tmp/k.out
     want=$1
@@ -81,10 +92,11 @@ check "the log has five lines" count '"result":"done"' /tmp/p.log 5
 for i in 1 2 3 4 5; do
     check "number $i taken once" count "\"serial\":\"VM-000$i\"" /tmp/p.log 1
 done
+i=0
 for p in $pids; do
-    kill -USR1 "$p"
+    i=$((i + 1))
+    dump "$p" "/tmp/pu$i.out" 1
 done
-sleep 0.5
 cat /tmp/pu*.out >/tmp/pu.all
 for i in 1 2 3 4 5; do
     check "a chip carries VM-000$i" count "product=\"VM board\" serial=\"VM-000$i\" rate=11," /tmp/pu.all 1
@@ -111,8 +123,8 @@ done
 kill -TERM "$prov" 2>/dev/null
 wait "$prov"
 check "eight in flight: all done" has "8 done, 0 skipped, 0 failed; next number 9" /tmp/p8.out
-kill -USR1 "$b1" "$b2"
-sleep 0.5
+dump "$b1" /tmp/b1.out 4
+dump "$b2" /tmp/b2.out 4
 cat /tmp/b1.out /tmp/b2.out >/tmp/b.all
 for i in 1 2 3 4 5 6 7 8; do
     check "eight in flight: number $i logged once" count "\"serial\":\"VM-000$i\"" /tmp/p8.log 1

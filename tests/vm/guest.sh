@@ -37,9 +37,9 @@ check() {  # name, verdict (0 passes), what failed
     fi
 }
 
-# Waits (5 s at most) until FILE has N lines starting with /dev/hidraw.
+# Waits (60 s at most) until FILE has N lines starting with /dev/hidraw.
 await_nodes() {
-    for _ in $(seq 50); do
+    for _ in $(seq 600); do
         [ "$(grep -c '^/dev/hidraw' "$1")" -ge "$2" ] && return 0
         sleep 0.1
     done
@@ -61,9 +61,12 @@ program_check() {
     kill -TERM "$pid" 2>/dev/null
     wait "$pid"
     rc=$?
-    sleep 1
-    left=0
-    for n in $nodes; do [ -e "$n" ] && left=1; done
+    for _ in $(seq 600); do  # until the kernel has removed the nodes (60 s at most)
+        left=0
+        for n in $nodes; do [ -e "$n" ] && left=1; done
+        [ "$left" -eq 0 ] && break
+        sleep 0.1
+    done
     ok=1
     [ "$rc" -eq 0 ] && [ "$(grep -c ' keyboard product="Kbd"' "$out")" -eq 2 ] &&
         [ "$(grep -c ' chip vid=1A2B pid=3C4D ' "$out")" -eq 2 ] && [ "$left" -eq 0 ] && ok=0
