@@ -30,6 +30,15 @@ dump() {
 state() {  # the emulator's state lines, fresh
     dump "$uhid" /tmp/cu.out 3
 }
+# Waits for a background run (PID) to end by itself (SECONDS at most), else stops it.
+finish() {
+    for _ in $(seq $(($2 * 10))); do
+        kill -0 "$1" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -TERM "$1" 2>/dev/null
+    wait "$1"
+}
 run() {  # expected exit code, then kx4701's arguments; stdout in /tmp/k.out
     want=$1
     shift
@@ -81,12 +90,7 @@ for i in 1 2 3 4 5; do
     /vm/kx4701-uhid --chip >"/tmp/pu$i.out" 2>&1 &
     pids="$pids $!"
 done
-for _ in $(seq 300); do
-    kill -0 "$prov" 2>/dev/null || break
-    sleep 0.1
-done
-kill -TERM "$prov" 2>/dev/null
-wait "$prov"
+finish "$prov" 30
 check "provision ended by itself after five chips" has "5 done, 0 skipped, 0 failed; next number 6" /tmp/p.out
 check "the log has five lines" count '"result":"done"' /tmp/p.log 5
 for i in 1 2 3 4 5; do
@@ -116,12 +120,7 @@ b1=$!
 sleep 1
 /vm/kx4701-usbip --chip --chip --chip --chip >/tmp/b2.out 2>&1 &
 b2=$!
-for _ in $(seq 900); do
-    kill -0 "$prov" 2>/dev/null || break
-    sleep 0.1
-done
-kill -TERM "$prov" 2>/dev/null
-wait "$prov"
+finish "$prov" 90
 check "eight in flight: all done" has "8 done, 0 skipped, 0 failed; next number 9" /tmp/p8.out
 dump "$b1" /tmp/b1.out 4
 dump "$b2" /tmp/b2.out 4
