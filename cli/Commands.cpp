@@ -51,8 +51,7 @@ int Unconfirmed(const Unverified& unverified, Output& o, const DeviceRecord& r, 
     // With --require-verified a failure like any mismatch: an error goes with "mismatch" only.
     result["result"] = o.requireVerified ? "mismatch" : "unverified";
     result["unverified"] = unverified.names();
-    const std::string what = "written, but " + unverified.text() +
-                             " cannot be read back through the loaded KX4701DLL.DLL: not verified";
+    const std::string what = "written, but " + unverified.notVerified();
     if (o.requireVerified) {
         error = what;
         return EXIT_MISMATCH;

@@ -156,6 +156,10 @@ std::string Unverified::text() const {
                                       : "the serial defaults";
 }
 
+std::string Unverified::notVerified() const {
+    return text() + " cannot be read back through the loaded KX4701DLL.DLL: not verified";
+}
+
 StoredIdentity IdentityChange::appliedTo(StoredIdentity base) const {
     base.maxPower = IDENTITY_MAX_POWER;
     base.vid = vid.value_or(base.vid);

@@ -104,6 +104,8 @@ struct Unverified {
     [[nodiscard]] bool any() const { return maxPower || serialDefaults; }
     [[nodiscard]] std::vector<std::string> names() const;  // "max_power", "serial_defaults"
     [[nodiscard]] std::string text() const;                // "bMaxPower and the serial defaults"
+    // "<text()> cannot be read back through the loaded KX4701DLL.DLL: not verified"
+    [[nodiscard]] std::string notVerified() const;
 };
 
 // An identity to write (set-identity's options, a profile's [identity]; texts in CP936, each

@@ -426,9 +426,7 @@ void ProvisionRun::provision(InFlight& chip) {
                (!device.canReadStored() || afterSerial == serialTarget);
         if (same && unverified.any() && o_.requireVerified) {
             same = false;
-            error = unverified.text() +
-                    " cannot be read back through the loaded KX4701DLL.DLL: "
-                    "not verified";
+            error = unverified.notVerified();
         } else if (!same) {
             error =
                 !read ? "the serial defaults could not be read back (" + device.error() + ")"
