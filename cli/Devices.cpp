@@ -27,7 +27,10 @@ std::string Candidates(const std::vector<DeviceRecord>& records) {
 std::vector<DeviceRecord> TakeInventory(Devices& devices, const std::string& onlyPath) {
     std::vector<DeviceRecord> out;
     int chips = 0;
-    for (const std::string& path : DiscoverOpenablePaths(devices.library, devices.probe)) {
+    // The library's own open stands for the probe, so that a device is opened once (a USB
+    // HID device starts its interrupt polling at every open); the probe decides only for
+    // a device the library cannot open, which is listed as such when the probe can.
+    for (const std::string& path : DiscoverPaths(devices.library)) {
         if (!onlyPath.empty() && !SamePathIgnoringCase(DevicePathToUtf8(path), onlyPath)) {
             continue;
         }
@@ -35,7 +38,11 @@ std::vector<DeviceRecord> TakeInventory(Devices& devices, const std::string& onl
         r.path = path;
         r.displayPath = DevicePathToUtf8(path);
         std::string error;
-        if (auto device = DeviceSession::Open(devices, path, error)) {
+        auto device = DeviceSession::Open(devices, path, error);
+        if (!device && !devices.probe.canOpenReadWrite(path.c_str())) {
+            continue;
+        }
+        if (device) {
             const ReportedIdentity reported = device->readReported();
             r.opened = reported.attributes;
             r.vid = reported.vid;

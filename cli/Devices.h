@@ -1,6 +1,6 @@
 #pragma once
-// What the command-line tool knows of the devices attached: the inventory (found as the
-// dialog finds them, device/Discovery.h, then each one opened once to read what it reports),
+// What the command-line tool knows of the devices attached: the inventory (the devices the
+// dialog would list, device/Discovery.h, each opened once to read what it reports),
 // and the choice of the devices a command acts on. The devices themselves are read and
 // written through device sessions (device/DeviceSession.h).
 

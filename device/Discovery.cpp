@@ -5,8 +5,11 @@
 #include "device/LastError.h"
 
 namespace kx {
+namespace {
 
-std::vector<std::string> DiscoverOpenablePaths(DeviceLibrary& library, DeviceProbe& probe) {
+// Each path is kept or not as soon as the library gives it, before the next is asked for.
+template <typename Keep>
+std::vector<std::string> Discover(DeviceLibrary& library, Keep keep) {
     std::vector<std::string> found;
     SetLastError(0);
     for (std::int32_t index = 0;
@@ -16,12 +19,21 @@ std::vector<std::string> DiscoverOpenablePaths(DeviceLibrary& library, DevicePro
             continue;
         }
         path.back() = '\0';  // a library that fills the whole buffer cannot overrun it
-        if (!probe.canOpenReadWrite(path.data())) {
-            continue;
+        if (keep(path.data())) {
+            found.emplace_back(path.data());
         }
-        found.emplace_back(path.data());
     }
     return found;
+}
+
+}  // namespace
+
+std::vector<std::string> DiscoverPaths(DeviceLibrary& library) {
+    return Discover(library, [](const char*) { return true; });
+}
+
+std::vector<std::string> DiscoverOpenablePaths(DeviceLibrary& library, DeviceProbe& probe) {
+    return Discover(library, [&](const char* path) { return probe.canOpenReadWrite(path); });
 }
 
 }  // namespace kx

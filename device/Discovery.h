@@ -16,9 +16,12 @@ namespace kx {
 inline constexpr std::int32_t DEVICE_INDEX_LIMIT = 4096;
 
 // Sets the thread's last error to 0, then asks the library for path after path until its
-// last error is ERROR_NO_MORE_ITEMS; an index whose call fails, or whose path the probe
-// cannot open for shared reading and writing, is skipped without a report. Returns the
-// paths that passed, in the library's order and spelling. Borrows both for the call.
+// last error is ERROR_NO_MORE_ITEMS; an index whose call fails is skipped without a report.
+// Returns the paths in the library's order and spelling. Borrows the library for the call.
+[[nodiscard]] std::vector<std::string> DiscoverPaths(DeviceLibrary& library);
+
+// DiscoverPaths, less the paths the probe cannot open for shared reading and writing.
+// Borrows both for the call.
 [[nodiscard]] std::vector<std::string> DiscoverOpenablePaths(DeviceLibrary& library,
                                                              DeviceProbe& probe);
 

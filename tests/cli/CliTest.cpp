@@ -236,6 +236,16 @@ TEST_F(Cli, JsonDocuments) {
         "serial":"B-2","kx4701":true,"firmware":null})"));
     EXPECT_EQ(j["devices"][2]["kx4701"], false);
     EXPECT_TRUE(j["devices"][2]["index"].is_null());
+    // One the library cannot open but the system can is listed unopened; one another
+    // program holds is left out.
+    bench().faults(1).openFails = true;
+    bench().setHeld(3, true);
+    j = run({"list", "--all-hid", "--json"}).json();
+    ASSERT_EQ(j["devices"].size(), 3u);
+    EXPECT_EQ(j["devices"][0]["opened"], false);
+    EXPECT_EQ(j["devices"][2]["path"], "vbench://kx4701/4");
+    bench().faults(1).openFails = false;
+    bench().setHeld(3, false);
 
     j = run({"show", "vbench://kx4701/2", "--json"}).json();
     EXPECT_EQ(j["stored"]["serial"], Json::parse(R"({"text":"9600 8N1","baud":"9600",
