@@ -62,7 +62,9 @@ const char* PhaseName(Phase phase) {
 std::string EventLine(const PhaseChange& c) {
     nlohmann::ordered_json j;
     j["event"] = "phase";
-    j["t"] = std::round(c.seconds * 1000) / 1000;
+    // To the millisecond, by hand: std::round was kx4701's only use of libm, which then had to
+    // be loaded at every start.
+    j["t"] = static_cast<double>(static_cast<long long>(c.seconds * 1000 + 0.5)) / 1000;
     j["chip"] = c.chip;
     j["path"] = c.path;
     j["phase"] = PhaseName(c.phase);
