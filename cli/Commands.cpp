@@ -125,12 +125,15 @@ int ListCommand(Devices& devices, bool allHid, Output& o) {
     Json doc;
     doc["command"] = "list";
     doc["devices"] = Json::array();
+    bool listed = false;
     for (const DeviceRecord& r : inventory) {
         if (!allHid && r.chipIndex < 0) {
             continue;
         }
-        doc["devices"].push_back(ReportedJson(r));
-        if (!o.json) {
+        listed = true;
+        if (o.json) {  // built only when printed: a list is run often, and mostly as text
+            doc["devices"].push_back(ReportedJson(r));
+        } else {
             const char* kind = r.kind == ChipKind::Chip      ? "KX4701"
                                : r.kind == ChipKind::Unknown ? (r.opened ? "?" : "unopened")
                                                              : "other";
@@ -140,7 +143,7 @@ int ListCommand(Devices& devices, bool allHid, Output& o) {
                   << r.product << "\" \"" << r.serial << "\"\n";
         }
     }
-    if (!o.json && doc["devices"].empty()) {
+    if (!o.json && !listed) {
         o.err << "kx4701: note: no " << (allHid ? "HID device" : "KX4701 chip")
               << " can be opened now" << (allHid ? "" : " (--all-hid lists every HID device)")
               << "\n";
