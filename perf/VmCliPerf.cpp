@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/personality.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -122,19 +123,35 @@ int main(int argc, char** argv) {
     const int rounds = std::max(1, std::atoi(argv[1]));
     const char* kx4701 = argv[2];
     const char* floor = argv[3];
-    std::vector<double> listCpu, listWall, floorCpu, floorWall;
+    // Under software emulation (TCG) a process's code is translated again wherever address
+    // randomisation places it, which a processor never does; the same runs at fixed addresses
+    // (ADDR_NO_RANDOMIZE, as `setarch -R`, inherited by the children) show what the programs
+    // cost without that. Both kinds alternate, for the list and its floor alike.
+    const int usual = personality(0xffffffff);
+    std::vector<double> listCpu, listWall, floorCpu, floorWall, listFixedCpu, floorFixedCpu;
     for (int i = 0; i < rounds; ++i) {
-        for (int k = 0; k < 2; ++k) {
+        for (int k = 0; k < 4; ++k) {
             const bool ours = (i + k) % 2 == 0;
+            const bool fixed = k >= 2;
+            (void)personality(fixed ? usual | ADDR_NO_RANDOMIZE : usual);  // checked below
+            if (fixed && (personality(0xffffffff) & ADDR_NO_RANDOMIZE) == 0) {
+                std::fprintf(stderr, "kx_vm_cli_perf: cannot turn address randomisation off\n");
+                return 1;
+            }
             const Run r = ours ? Spawn({kx4701, "list"}, "/dev/null") : Spawn({floor}, "/dev/null");
             if (r.status != 0) {
                 std::fprintf(stderr, "kx_vm_cli_perf: %s failed\n", ours ? kx4701 : floor);
                 return 1;
             }
-            (ours ? listCpu : floorCpu).push_back(r.cpu);
-            (ours ? listWall : floorWall).push_back(r.wall);
+            if (fixed) {
+                (ours ? listFixedCpu : floorFixedCpu).push_back(r.cpu);
+            } else {
+                (ours ? listCpu : floorCpu).push_back(r.cpu);
+                (ours ? listWall : floorWall).push_back(r.wall);
+            }
         }
     }
+    (void)personality(usual);  // the provisioning runs below as usual
 
     const std::vector<double> steps = Steps(rounds);
 
@@ -143,9 +160,10 @@ int main(int argc, char** argv) {
     // One chip after another, then every chip in flight at once, over the same chips.
     std::printf(
         "KX-PERF cli rounds=%d list_cpu_ms=%.3f list_wall_ms=%.3f floor_cpu_ms=%.3f "
-        "floor_wall_ms=%.3f",
+        "floor_wall_ms=%.3f list_fixed_cpu_ms=%.3f floor_fixed_cpu_ms=%.3f",
         rounds, kx::perf::Median(listCpu), kx::perf::Median(listWall), kx::perf::Median(floorCpu),
-        kx::perf::Median(floorWall));
+        kx::perf::Median(floorWall), kx::perf::Median(listFixedCpu),
+        kx::perf::Median(floorFixedCpu));
     for (const char* jobs : {"1", "16"}) {
         const std::uint64_t busyBefore = GuestBusyJiffies();
         const Run provision =
