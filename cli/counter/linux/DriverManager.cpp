@@ -1,7 +1,7 @@
 // unixODBC's driver manager, loaded at the first ODBC call rather than at every start: linking
 // libodbc made each run of kx4701 (a `list`, a `show`) pay for loading it and its
-// dependencies, most of what a `list` cost beyond its floor. Each ODBC function the tool
-// calls is defined here and forwards to libodbc's own. When libodbc cannot be loaded, every
+// dependencies, on the host most of a start's cost beyond its floor. Each ODBC function the
+// tool calls is defined here and forwards to libodbc's own. When libodbc cannot be loaded, every
 // call fails with SQL_ERROR and no diagnostics, which Odbc.cpp reports as a driver manager
 // that cannot be used.
 
