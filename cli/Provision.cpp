@@ -1,7 +1,6 @@
 #include "cli/Provision.h"
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -226,11 +225,8 @@ std::string ProvisionRun::keyOf(const std::string& path) {
     if (key.empty()) {
         std::string ignored;
         if (auto d = DeviceSession::Open(devices_, path, ignored)) {
-            std::array<char16_t, STRING_BUFFER_UNITS> serial{};
-            if (devices_.library.KX4701GetSerialNumberString(d->handle(), serial.data(),
-                                                             STRING_BUFFER_UNITS) != 0) {
-                key = "serial:" + text::Utf16ToUtf8(std::u16string_view(serial.data()));
-            }
+            const std::string serial = d->readReportedSerial();
+            key = serial.empty() ? key : "serial:" + serial;
         }
     }
     return key;

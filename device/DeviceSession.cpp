@@ -82,8 +82,12 @@ ReportedIdentity DeviceSession::readReported() {
     r.manufacturer =
         ReadReportedText(library, &DeviceLibrary::KX4701GetManufacturerString, handle_);
     r.product = ReadReportedText(library, &DeviceLibrary::KX4701GetProductString, handle_);
-    r.serial = ReadReportedText(library, &DeviceLibrary::KX4701GetSerialNumberString, handle_);
+    r.serial = readReportedSerial();
     return r;
+}
+
+std::string DeviceSession::readReportedSerial() {
+    return ReadReportedText(stack_->library, &DeviceLibrary::KX4701GetSerialNumberString, handle_);
 }
 
 ChipKind DeviceSession::kind() {

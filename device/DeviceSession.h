@@ -111,14 +111,14 @@ class DeviceSession {
 
     // What the device reports; never fails as a whole (see ReportedIdentity).
     [[nodiscard]] ReportedIdentity readReported();
-    // Chip or not, by what IDENTIFY told at the open; Unknown without the extension.
-    // (Chip or not by its report descriptor, KX4701IsChip: sends nothing; Unknown without
-    // the extension.)
+    // The serial string alone, as readReported has it ("" when it cannot be read).
+    [[nodiscard]] std::string readReportedSerial();
+    // Chip or not by its report descriptor (KX4701IsChip: sends nothing); Unknown without
+    // the extension.
     [[nodiscard]] ChipKind kind();
     // The firmware version IDENTIFY tells (sent once per open device); false when the
     // device does not answer as a KX4701 or without the extension.
     [[nodiscard]] bool identify(std::uint16_t& firmware);
-    [[nodiscard]] DeviceHandle handle() const { return handle_; }
 
     // Need the extension; false (with the reason) without it or when the read fails.
     [[nodiscard]] bool readSerial(SerialDefaults& out);
