@@ -3,7 +3,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 
 namespace kx::cli {
@@ -88,11 +87,7 @@ std::string LiveView::change(const PhaseChange& c) {
     }
     row->last = c;
     if (!Ends(c.phase)) {
-        if (!terminal_) {
-            return "";
-        }
-        std::string out = erase();
-        return out + draw(c.seconds);
+        return tick(c.seconds);
     }
     ++ended_;
     if (c.phase != Phase::DryRun) {

@@ -72,8 +72,6 @@ class LiveView {
     // 12.5 s, 14.4 chips per minute".
     [[nodiscard]] std::string finish(double seconds);
 
-    [[nodiscard]] const Totals& totals() const { return totals_; }
-
   private:
     struct Row {
         PhaseChange last;

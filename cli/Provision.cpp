@@ -484,22 +484,22 @@ int ProvisionRun::execute() {
         const std::lock_guard lock(mutex_);
         return !fatal_.empty() || (options_.count >= 0 && done_ >= options_.count);
     };
+    const auto tick = [&] {  // under mutex_
+        if (!options_.events && !o_.json) {
+            print(view_.tick(seconds()));
+        }
+    };
+    scanned();
     if (options_.watch) {
-        scanned();
         while (!stopped() && devices_.wait(RESCAN_INTERVAL)) {
             scanned();
             const std::lock_guard lock(mutex_);
-            if (!options_.events && !o_.json) {
-                print(view_.tick(seconds()));
-            }
+            tick();
         }
     } else {
-        scanned();
         std::unique_lock lock(mutex_);
         while (!changed_.wait_for(lock, RESCAN_INTERVAL, idle)) {
-            if (!options_.events && !o_.json) {
-                print(view_.tick(seconds()));
-            }
+            tick();
         }
     }
     {
