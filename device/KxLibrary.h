@@ -10,10 +10,10 @@
 // Safe from several threads: the handle table takes a lock, each device's exchanges take
 // its own (calls on one device wait for each other, through any of its handles; calls on
 // other devices overlap), and discovery keeps one snapshot of the bus per thread, so that
-// one thread's walk of the indexes is not cut by another's. A handle closed while another thread
-// uses it goes when that call ends. IDENTIFY is sent at the first call that needs the chip (a
-// write, a stored-settings read, KX4701GetChipInfo), never at the open: a list of devices sends no
-// report.
+// one thread's walk of the indexes is not cut by another's. A handle closed while another
+// thread uses it goes when that call ends. IDENTIFY is sent at the first call that needs the
+// chip (a write, a stored-settings read, KX4701GetChipInfo), never at the open: a list of
+// devices sends no report.
 
 #include <cstdint>
 #include <map>
