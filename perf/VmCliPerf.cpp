@@ -181,18 +181,25 @@ int main(int argc, char** argv) {
         }
         const int done = doc["done"];
         const int failed = doc["failed"];
-        std::map<std::string, double> phases;
-        std::vector<double> chips;  // each chip's time from its start to its end
+        std::map<std::string, double> phases;  // summed, then the mean over `chips`
+        std::vector<double> chips;  // each confirmed chip's time from its start to its end
         for (const auto& chip : doc["chips"]) {
             double total = 0;
             if (chip["result"] != "done") {
                 continue;
             }
             for (const auto& [phase, ms] : chip["timing_ms"].items()) {
-                phases[phase] += ms.get<double>() / done;
+                phases[phase] += ms.get<double>();
                 total += ms.get<double>();
             }
             chips.push_back(total);
+        }
+        if (chips.empty()) {
+            std::fprintf(stderr, "kx_vm_cli_perf: provision --jobs %s confirmed no chip\n", jobs);
+            return 1;
+        }
+        for (auto& [phase, ms] : phases) {
+            ms /= static_cast<double>(chips.size());
         }
         std::sort(chips.begin(), chips.end());
         const double p95 = chips[std::min(chips.size() - 1, chips.size() * 95 / 100)];
